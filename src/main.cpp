@@ -1,0 +1,159 @@
+// taletab: converts a script file (Shift-JIS; each line a name, a TAB and a
+// text) into an HTML page showing the script as one two-column table.
+//
+//   taletab SCRIPT [PAGE]
+//
+// Without PAGE the page is written to "permoa.htm" in the current directory.
+
+#include <cstdio>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <system_error>
+#include <vector>
+
+#include "console_texts.h"
+#include "page_writer.h"
+#include "platform.h"
+#include "script_reader.h"
+#include "text_mode.h"
+
+namespace taletab {
+namespace {
+
+enum ExitStatus : int {
+    kSuccess = 0,
+    kNoFileName = 1,       // no script file named
+    kScriptNotOpened = 2,  // the script file is missing, unreadable or a directory
+    kPageNotOpened = 3,    // the page cannot be created, or is the script itself
+    kIoFailed = 4,         // the script could not be read, or the page written, to its end
+};
+
+constexpr std::size_t kReadBlockSize = 256 * 1024;
+
+void print(std::string_view text) {
+    std::string bytes;
+    appendWithCrLf(bytes, text);
+    std::fwrite(bytes.data(), 1, bytes.size(), stdout);
+}
+
+// Prints a message with a file name, as typed, in its "%s" slot.
+void print(std::string_view message, std::string_view fileName) {
+    const std::size_t slot = message.find("%s");
+    std::string filled(message.substr(0, slot));
+    filled += fileName;
+    filled += message.substr(slot + 2);
+    print(filled);
+}
+
+void printBanner() {
+    for (std::string_view text :
+         {texts::kBannerTitle, texts::kBannerVersion, texts::kBannerNotice, texts::kBannerEnd}) {
+        print(text);
+    }
+}
+
+void printUsage() {
+    for (std::string_view text : {texts::kUsageColour, texts::kUsageTitle, texts::kUsageSynopsis,
+                                  texts::kUsageScript, texts::kUsageScriptNote, texts::kUsagePage}) {
+        print(text);
+    }
+}
+
+struct FileCloser {
+    void operator()(std::FILE* file) const { std::fclose(file); }
+};
+using File = std::unique_ptr<std::FILE, FileCloser>;
+
+// A directory is no script, even where the system lets it be opened for reading.
+File openScript(const char* name) {
+    File file(std::fopen(name, "rb"));
+    std::error_code error;
+    if (file && std::filesystem::is_directory(name, error)) file.reset();
+    return file;
+}
+
+bool sameFile(const char* a, std::string_view b) {
+    std::error_code error;
+    return std::filesystem::equivalent(a, std::filesystem::path(b), error);
+}
+
+enum class Outcome { kConverted, kReadFailed, kWriteFailed };
+
+// Writes the whole page: head, a row per script line, foot. The page file is
+// closed here, so that a failure to close counts as a failed write.
+Outcome convert(std::FILE* script, File page, std::string_view title) {
+    // Both sides move large blocks of their own; the stdio buffers would only add a copy.
+    std::setvbuf(script, nullptr, _IONBF, 0);
+    std::setvbuf(page.get(), nullptr, _IONBF, 0);
+    PageWriter writer([&page](std::string_view block) {
+        return std::fwrite(block.data(), 1, block.size(), page.get()) == block.size();
+    });
+    ScriptReader reader(
+        [&writer](const ScriptRow& row) { writer.writeRow(row.name, row.text); });
+
+    writer.writeHead(title);
+    std::vector<char> block(kReadBlockSize);
+    std::size_t got;
+    while ((got = std::fread(block.data(), 1, block.size(), script)) > 0) {
+        reader.feed({block.data(), got});
+    }
+    if (std::ferror(script)) return Outcome::kReadFailed;
+    reader.finish();
+    writer.writeFoot();
+    const bool written = writer.finish();
+    const bool closed = std::fclose(page.release()) == 0;
+    return written && closed ? Outcome::kConverted : Outcome::kWriteFailed;
+}
+
+int run(int argc, char** argv) {
+    platform::setBinaryStdout();
+    printBanner();
+    if (argc < 2) {
+        print(texts::kNoFileName);
+        printUsage();
+        return kNoFileName;
+    }
+    const char* scriptName = argv[1];
+    const File script = openScript(scriptName);
+    if (!script) {
+        print(texts::kScriptMissing, scriptName);
+        printUsage();
+        return kScriptNotOpened;
+    }
+    // A third name and beyond are not used: the page goes to the default name then too.
+    std::string_view pageName = texts::kDefaultPage;
+    if (argc == 3) {
+        pageName = argv[2];
+    } else {
+        print(texts::kNoPageName);
+        print(texts::kDefaultPageName, pageName);
+    }
+    if (sameFile(scriptName, pageName)) {
+        print(texts::kPageIsScript, pageName);
+        return kPageNotOpened;
+    }
+    File page(std::fopen(std::string(pageName).c_str(), "wb"));
+    if (!page) {
+        print(texts::kPageNotCreated, pageName);
+        return kPageNotOpened;
+    }
+    switch (convert(script.get(), std::move(page), pageName)) {
+        case Outcome::kReadFailed:
+            print(texts::kScriptReadFailed, scriptName);
+            return kIoFailed;
+        case Outcome::kWriteFailed:
+            print(texts::kPageWriteFailed, pageName);
+            return kIoFailed;
+        case Outcome::kConverted:
+            break;
+    }
+    print(texts::kDone);
+    return kSuccess;
+}
+
+}  // namespace
+}  // namespace taletab
+
+int main(int argc, char** argv) { return taletab::run(argc, argv); }

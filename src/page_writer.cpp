@@ -1,0 +1,114 @@
+#include "page_writer.h"
+
+#include <cstring>
+#include <string>
+#include <utility>
+
+#include "text_mode.h"
+
+namespace taletab {
+
+namespace {
+
+constexpr std::size_t kBufferSize = 256 * 1024;
+
+// The templates below are Shift-JIS; the Japanese is given beside the bytes.
+
+constexpr auto kHeadBeforeTitle = withCrLf(
+    "<html>\n"
+    "<head>\n"
+    "\t<title>");
+constexpr auto kHeadAfterTitle = withCrLf(
+    "</title>\n"
+    // "\t<meta name=\"Copyright\" content=\"ここに名前を入れてください\">\n"
+    "\t<meta name=\"Copyright\" content=\"\x82\xb1\x82\xb1\x82\xc9\x96\xbc\x91O\x82\xf0"
+    "\x93\xfc\x82\xea\x82\xc4\x82\xad\x82\xbe\x82\xb3\x82\xa2\">\n"
+    // "\t<meta name=\"Reply-to\" content=\"ここにメールアドレスを入れてください\">\n"
+    "\t<meta name=\"Reply-to\" content=\"\x82\xb1\x82\xb1\x82\xc9\x83\x81\x81[\x83\x8b\x83"
+    "A\x83h\x83\x8c\x83X\x82\xf0\x93\xfc\x82\xea\x82\xc4\x82\xad\x82\xbe\x82\xb3\x82\xa2\">\n"
+    "</head>\n"
+    "\n"
+    "<body bgcolor=\"#ffffff\"\n"
+    "      text=\"#000000\"\n"
+    "      vlink=\"#884422\">\n"
+    "\t\n"
+    "\t<table cellpadding=\"4\">\n");
+
+constexpr auto kRowBeforeName = withCrLf(
+    "\t\t<tr>\n"
+    "\t\t\t<td align=\"right\" valign=\"top\" nowrap><b>");
+constexpr auto kRowBetween = withCrLf(
+    "</b></td>\n"
+    "\t\t\t<td valign=\"top\">");
+constexpr auto kRowAfterText = withCrLf(
+    "</td>\n"
+    "\t\t</tr>\n");
+
+constexpr auto kFoot = withCrLf(
+    "\t</table>\n"
+    "</body>\n"
+    "\n"
+    "<address>\n"
+    // "\t制作:<strong>ここに名前を入れてください</strong>\n"
+    "\t\x90\xa7\x8d\xec:<strong>\x82\xb1\x82\xb1\x82\xc9\x96\xbc\x91O\x82\xf0"
+    "\x93\xfc\x82\xea\x82\xc4\x82\xad\x82\xbe\x82\xb3\x82\xa2</strong>\n"
+    "</address>\n"
+    "</html>\n");
+
+}  // namespace
+
+PageWriter::PageWriter(PageSink sink) : sink_(std::move(sink)), buffer_(kBufferSize) {}
+
+void PageWriter::writeHead(std::string_view title) {
+    append(kHeadBeforeTitle.view());
+    // A file name may hold an LF; in text mode it goes out as CR LF like any other.
+    std::string titleBytes;
+    appendWithCrLf(titleBytes, title);
+    append(titleBytes);
+    append(kHeadAfterTitle.view());
+}
+
+void PageWriter::writeRow(std::string_view name, std::string_view text) {
+    const std::string_view pieces[] = {kRowBeforeName.view(), name, kRowBetween.view(), text,
+                                       kRowAfterText.view()};
+    std::size_t size = 0;
+    for (std::string_view piece : pieces) size += piece.size();
+    if (size > buffer_.size() - used_) {
+        for (std::string_view piece : pieces) append(piece);
+        return;
+    }
+    // The common case: the whole row fits, so copy without further checks.
+    char* out = buffer_.data() + used_;
+    for (std::string_view piece : pieces) {
+        std::memcpy(out, piece.data(), piece.size());
+        out += piece.size();
+    }
+    used_ += size;
+}
+
+void PageWriter::writeFoot() { append(kFoot.view()); }
+
+bool PageWriter::finish() {
+    flush();
+    return !failed_;
+}
+
+void PageWriter::append(std::string_view bytes) {
+    if (bytes.size() > buffer_.size() - used_) {
+        flush();
+        // Larger than the whole buffer (a very long line): pass it straight on.
+        if (bytes.size() > buffer_.size()) {
+            if (!failed_ && !sink_(bytes)) failed_ = true;
+            return;
+        }
+    }
+    std::memcpy(buffer_.data() + used_, bytes.data(), bytes.size());
+    used_ += bytes.size();
+}
+
+void PageWriter::flush() {
+    if (used_ > 0 && !failed_ && !sink_({buffer_.data(), used_})) failed_ = true;
+    used_ = 0;
+}
+
+}  // namespace taletab

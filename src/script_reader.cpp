@@ -1,0 +1,87 @@
+#include "script_reader.h"
+
+#include <cstring>
+#include <utility>
+
+namespace taletab {
+
+namespace {
+
+constexpr char kTab = '\t';
+constexpr char kLf = '\n';
+constexpr char kCr = '\r';
+constexpr char kEndOfFile = '\x1a';
+
+const char* find(std::string_view bytes, char c) {
+    return static_cast<const char*>(std::memchr(bytes.data(), c, bytes.size()));
+}
+
+std::string_view untilZero(std::string_view field) {
+    const char* zero = find(field, '\0');
+    return zero ? field.substr(0, zero - field.data()) : field;
+}
+
+// A line without its LF; the CR of a CR LF pair is not part of the line.
+std::string_view withoutCr(std::string_view line) {
+    if (!line.empty() && line.back() == kCr) line.remove_suffix(1);
+    return line;
+}
+
+}  // namespace
+
+ScriptReader::ScriptReader(RowHandler onRow) : onRow_(std::move(onRow)) {}
+
+void ScriptReader::feed(std::string_view block) {
+    if (ended_) return;
+    if (const char* eof = find(block, kEndOfFile)) {
+        block = block.substr(0, eof - block.data());
+        ended_ = true;
+    }
+    // Zero bytes are rare: look for them per line only when the block has one.
+    const bool mayHoldZero = find(block, '\0') != nullptr;
+
+    if (!carry_.empty()) {
+        const char* lf = find(block, kLf);
+        if (!lf) {
+            carry_.append(block);
+            return;
+        }
+        carry_.append(block.data(), lf - block.data());
+        emitRow(withoutCr(carry_), true);
+        carry_.clear();
+        block.remove_prefix(lf + 1 - block.data());
+    }
+    while (const char* lf = find(block, kLf)) {
+        emitRow(withoutCr(block.substr(0, lf - block.data())), mayHoldZero);
+        block.remove_prefix(lf + 1 - block.data());
+    }
+    carry_.append(block);
+}
+
+void ScriptReader::finish() {
+    if (!carry_.empty()) emitRow(carry_, true);
+    carry_.clear();
+    ended_ = true;
+}
+
+void ScriptReader::emitRow(std::string_view line, bool mayHoldZero) {
+    ScriptRow row;
+    const char* firstTab = find(line, kTab);
+    if (!firstTab) {
+        row.name = line;
+        row.text = kHeadingFiller;
+    } else {
+        row.name = line.substr(0, firstTab - line.data());
+        // A later TAB starts the text again: only what follows the last one stays.
+        std::string_view text = line.substr(firstTab + 1 - line.data());
+        while (const char* tab = find(text, kTab)) text.remove_prefix(tab + 1 - text.data());
+        row.text = text;
+    }
+    if (mayHoldZero) {
+        row.name = untilZero(row.name);
+        row.text = untilZero(row.text);
+    }
+    onRow_(row);
+}
+
+}  // namespace taletab

@@ -1,0 +1,49 @@
+// The script file format: each line is a name, a TAB and a text; a line
+// without a TAB is a heading. The reader never touches a file: it is fed the
+// file's bytes and hands each finished line, as a row, to its caller.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <string_view>
+
+namespace taletab {
+
+// One line of a script. The name is what stands before the line's first TAB,
+// the text what stands after its last TAB; a line without a TAB has the
+// full-width space "　" as its text. Each field ends at a zero byte if it
+// holds one. Both views point into buffers the caller does not own and are
+// valid only during the call that receives the row.
+struct ScriptRow {
+    std::string_view name;
+    std::string_view text;
+};
+
+// The text of a line that has no TAB: a full-width space (Shift-JIS 0x81 0x40).
+inline constexpr std::string_view kHeadingFiller = "\x81\x40";  // "　"
+
+// Reads a script from blocks of its bytes, cut anywhere; the rows do not
+// depend on where the cuts fall. CR LF and a bare LF both end a line, a CR
+// elsewhere is kept, and a 0x1A byte ends the script.
+class ScriptReader {
+public:
+    using RowHandler = std::function<void(const ScriptRow&)>;
+
+    explicit ScriptReader(RowHandler onRow);
+
+    void feed(std::string_view block);
+
+    // The end of the script. A last line without an LF is still a row.
+    void finish();
+
+private:
+    void emitRow(std::string_view line, bool mayHoldZero);
+
+    RowHandler onRow_;
+    // The start of a line whose LF is in a block not fed yet. It grows to
+    // the longest such line and no further.
+    std::string carry_;
+    bool ended_ = false;  // a 0x1A was read: nothing after it counts
+};
+
+}  // namespace taletab

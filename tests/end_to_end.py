@@ -1,0 +1,197 @@
+"""End-to-end tests: the real taletab binary, run in a temporary folder, its
+standard output, exit status and files compared byte for byte.
+
+    end_to_end.py BINARY SOURCE_DIR [EMULATOR ...]
+
+The expected console texts are written here in plain Japanese and encoded to
+Shift-JIS (code page 932) with CR LF line ends, so they check the program's
+escaped bytes from the outside.
+"""
+import os
+import subprocess
+import sys
+import tempfile
+import unittest
+from pathlib import Path
+
+BINARY = os.path.abspath(sys.argv[1])
+SOURCE = Path(sys.argv[2])
+EMULATOR = sys.argv[3:]
+LINUX = sys.platform.startswith("linux") and not EMULATOR
+
+
+def sjis(text):
+    return text.replace("\n", "\r\n").encode("cp932")
+
+
+def message(template, name):
+    """A console message with a file name (as typed) in its slot."""
+    before, after = template.split("%s")
+    return sjis(before) + os.fsencode(name) + sjis(after)
+
+
+BANNER = sjis(
+    "\n\x1b[37;40m脚本データ → ＨＴＭＬ　変換ソフト　"
+    "\x1b[33mぺるもあ ver 1.03\n"
+    "\t\t\t\t\t\x1b[34mFree software under the MIT License.\n\n"
+    "\x1b[37m"
+)
+USAGE = sjis(
+    "\x1b[37;40m"
+    "\tよいこのただしい利用法\n"
+    "\t\tTaletab.exe [Filename1] [Filename2]\n\n"
+    "\t\t\t[Filename1]…変換前のファイル名を指定\n"
+    "\t\t\t\t※当然「ぺるもあ」互換ファイルである事！\n\n"
+    "\t\t\t[Filename2]…変換後の書込み先のファイルを指定\n"
+)
+NO_FILE_NAME = sjis("\x1b[30;41mファイル名を指定してください。\n")
+SCRIPT_MISSING = "\x1b[30;41m脚本ファイル”%s”が存在しません。\n"
+NO_PAGE_NAME = sjis("\x1b[30;41m変換先のファイル名が指定されていません。\n")
+DEFAULT_PAGE = "\x1b[37;40mしょうがないので”%s”上へ書込みます。\n"
+PAGE_IS_SCRIPT = "\x1b[30;41m変換先のファイル”%s”は脚本ファイルそのものです。\n"
+PAGE_NOT_CREATED = "\x1b[30;41m変換先のファイル”%s”を作成できません。\n"
+PAGE_WRITE_FAILED = "\x1b[30;41m変換先のファイル”%s”への書込みに失敗しました。\n"
+SCRIPT_READ_FAILED = "\x1b[30;41m脚本ファイル”%s”の読込みに失敗しました。\n"
+DONE = sjis("正常に完了しました。\n\n")
+DEFAULTED = NO_PAGE_NAME + message(DEFAULT_PAGE, "permoa.htm")
+
+SCRIPT = (SOURCE / "examples" / "scene.txt").read_bytes()
+SCENE_PAGE = (SOURCE / "tests" / "data" / "scene.htm").read_bytes()
+
+
+def page_titled(title):
+    """The example script's page, as written under the given name."""
+    return SCENE_PAGE.replace(b"<title>scene.htm</title>", b"<title>" + os.fsencode(title) + b"</title>")
+
+
+class EndToEnd(unittest.TestCase):
+    def setUp(self):
+        self.folder = tempfile.TemporaryDirectory()
+        self.dir = Path(self.folder.name)
+        self.addCleanup(self.folder.cleanup)
+
+    def put(self, name, data=SCRIPT):
+        (self.dir / name).write_bytes(data)
+
+    def files(self):
+        """Every file below the folder, with its bytes."""
+        return {
+            str(p.relative_to(self.dir)).replace(os.sep, "/"): p.read_bytes()
+            for p in sorted(self.dir.rglob("*"))
+            if p.is_file() and not p.is_symlink()
+        }
+
+    def run_taletab(self, *args, stdin=None):
+        result = subprocess.run(
+            EMULATOR + [BINARY, *args], cwd=self.dir, input=stdin, capture_output=True, timeout=60
+        )
+        self.assertEqual(result.stderr, b"", "nothing goes to standard error")
+        return result.returncode, result.stdout
+
+    def expect(self, args, status, stdout, files, stdin=None):
+        got_status, got_stdout = self.run_taletab(*args, stdin=stdin)
+        self.assertEqual(got_stdout, stdout)
+        self.assertEqual(got_status, status)
+        self.assertEqual(self.files(), files)
+
+    # Failures before any page is touched
+
+    def test_no_file_name(self):
+        self.expect([], 1, BANNER + NO_FILE_NAME + USAGE, {})
+
+    def test_script_not_opened(self):
+        os.mkdir(self.dir / "folder")
+        for args, name in [
+            (["missing.txt"], "missing.txt"),
+            (["missing.txt", "page.htm"], "missing.txt"),
+            (["folder"], "folder"),
+            (["folder", "page.htm"], "folder"),
+        ]:
+            with self.subTest(args=args):
+                self.expect(args, 2, BANNER + message(SCRIPT_MISSING, name) + USAGE, {})
+
+    # Conversions
+
+    def test_one_name_writes_the_default_page(self):
+        self.put("scene.txt")
+        self.expect(["scene.txt"], 0, BANNER + DEFAULTED + DONE,
+                    {"scene.txt": SCRIPT, "permoa.htm": page_titled("permoa.htm")})
+
+    def test_two_names_write_the_named_page_titled_as_typed(self):
+        self.put("scene.txt")
+        os.mkdir(self.dir / "out")
+        self.expect(["scene.txt", "out/scene.htm"], 0, BANNER + DONE,
+                    {"scene.txt": SCRIPT, "out/scene.htm": page_titled("out/scene.htm")})
+
+    def test_more_than_two_names_act_like_one(self):
+        self.put("scene.txt")
+        self.expect(["scene.txt", "a.htm", "b.htm"], 0, BANNER + DEFAULTED + DONE,
+                    {"scene.txt": SCRIPT, "permoa.htm": page_titled("permoa.htm")})
+
+    def test_an_existing_page_is_replaced(self):
+        self.put("scene.txt")
+        self.put("page.htm", b"an older, longer page that must not survive in part" * 100)
+        self.expect(["scene.txt", "page.htm"], 0, BANNER + DONE,
+                    {"scene.txt": SCRIPT, "page.htm": page_titled("page.htm")})
+
+    def test_empty_script_gives_an_empty_table(self):
+        self.put("empty.txt", b"")
+        self.run_taletab("empty.txt")
+        self.assertEqual(self.files()["permoa.htm"], (SOURCE / "tests" / "data" / "empty_page.htm").read_bytes())
+
+    @unittest.skipUnless(LINUX, "reads /dev/stdin")
+    def test_script_from_a_pipe(self):
+        self.expect(["/dev/stdin", "page.htm"], 0, BANNER + DONE, {"page.htm": page_titled("page.htm")},
+                    stdin=SCRIPT)
+
+    # The page would be the script itself
+
+    def test_page_that_is_the_script_is_refused(self):
+        self.put("scene.txt")
+        for args, stdout in [
+            (["scene.txt", "./scene.txt"], message(PAGE_IS_SCRIPT, "./scene.txt")),
+            (["scene.txt", "scene.txt"], message(PAGE_IS_SCRIPT, "scene.txt")),
+        ]:
+            with self.subTest(args=args):
+                self.expect(args, 3, BANNER + stdout, {"scene.txt": SCRIPT})
+
+    def test_script_named_like_the_default_page_is_refused(self):
+        self.put("permoa.htm")
+        self.expect(["permoa.htm"], 3, BANNER + DEFAULTED + message(PAGE_IS_SCRIPT, "permoa.htm"),
+                    {"permoa.htm": SCRIPT})
+
+    @unittest.skipUnless(LINUX, "makes links")
+    def test_page_linked_to_the_script_is_refused(self):
+        self.put("scene.txt")
+        os.symlink("scene.txt", self.dir / "soft.htm")
+        os.link(self.dir / "scene.txt", self.dir / "hard.htm")
+        for name in ["soft.htm", "hard.htm"]:
+            with self.subTest(name=name):
+                self.expect(["scene.txt", name], 3, BANNER + message(PAGE_IS_SCRIPT, name),
+                            {"scene.txt": SCRIPT, "hard.htm": SCRIPT})
+
+    # The page cannot be written
+
+    def test_page_that_cannot_be_created(self):
+        self.put("scene.txt")
+        os.mkdir(self.dir / "folder")
+        for name in ["missing/page.htm", "folder"]:
+            with self.subTest(name=name):
+                self.expect(["scene.txt", name], 3, BANNER + message(PAGE_NOT_CREATED, name),
+                            {"scene.txt": SCRIPT})
+
+    @unittest.skipUnless(LINUX and os.path.exists("/dev/full"), "needs /dev/full")
+    def test_full_disk_is_a_failure(self):
+        self.put("scene.txt")
+        self.expect(["scene.txt", "/dev/full"], 4, BANNER + message(PAGE_WRITE_FAILED, "/dev/full"),
+                    {"scene.txt": SCRIPT})
+
+    @unittest.skipUnless(LINUX, "reads /proc/self/mem, which opens but cannot be read from its start")
+    def test_unreadable_script_is_a_failure(self):
+        got_status, got_stdout = self.run_taletab("/proc/self/mem", "page.htm")
+        self.assertEqual(got_stdout, BANNER + message(SCRIPT_READ_FAILED, "/proc/self/mem"))
+        self.assertEqual(got_status, 4)
+
+
+if __name__ == "__main__":
+    unittest.main(argv=sys.argv[:1], verbosity=2)
