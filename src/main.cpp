@@ -67,28 +67,28 @@ struct FileCloser {
 using File = std::unique_ptr<std::FILE, FileCloser>;
 
 // A directory is no script, even where the system lets it be opened for reading.
-File openScript(const char* name) {
-    File file(std::fopen(name, "rb"));
+File openScript(const std::filesystem::path& name) {
+    File file(platform::openFile(name, "rb"));
     std::error_code error;
     if (file && std::filesystem::is_directory(name, error)) file.reset();
     return file;
 }
 
-bool sameFile(const char* a, std::string_view b) {
+bool sameFile(const std::filesystem::path& a, const std::filesystem::path& b) {
     std::error_code error;
-    return std::filesystem::equivalent(a, std::filesystem::path(b), error);
+    return std::filesystem::equivalent(a, b, error);
 }
 
 enum class Outcome { kConverted, kReadFailed, kWriteFailed };
 
-// Writes the whole page: head, a row per script line, foot. The page file is
-// closed here, so that a failure to close counts as a failed write.
-Outcome convert(std::FILE* script, File page, std::string_view title) {
+// Writes the whole page: head, a row per script line, foot. The page is put
+// in place only when every byte of it has been written.
+Outcome convert(std::FILE* script, platform::PageFile& page, std::string_view title) {
     // Both sides move large blocks of their own; the stdio buffers would only add a copy.
     std::setvbuf(script, nullptr, _IONBF, 0);
-    std::setvbuf(page.get(), nullptr, _IONBF, 0);
+    std::setvbuf(page.stream(), nullptr, _IONBF, 0);
     PageWriter writer([&page](std::string_view block) {
-        return std::fwrite(block.data(), 1, block.size(), page.get()) == block.size();
+        return std::fwrite(block.data(), 1, block.size(), page.stream()) == block.size();
     });
     ScriptReader reader(
         [&writer](const ScriptRow& row) { writer.writeRow(row.name, row.text); });
@@ -102,9 +102,7 @@ Outcome convert(std::FILE* script, File page, std::string_view title) {
     if (std::ferror(script)) return Outcome::kReadFailed;
     reader.finish();
     writer.writeFoot();
-    const bool written = writer.finish();
-    const bool closed = std::fclose(page.release()) == 0;
-    return written && closed ? Outcome::kConverted : Outcome::kWriteFailed;
+    return writer.finish() && page.commit() ? Outcome::kConverted : Outcome::kWriteFailed;
 }
 
 int run(int argc, char** argv) {
@@ -130,16 +128,16 @@ int run(int argc, char** argv) {
         print(texts::kNoPageName);
         print(texts::kDefaultPageName, pageName);
     }
-    if (sameFile(scriptName, pageName)) {
+    if (sameFile(scriptName, std::filesystem::path(pageName))) {
         print(texts::kPageIsScript, pageName);
         return kPageNotOpened;
     }
-    File page(std::fopen(std::string(pageName).c_str(), "wb"));
-    if (!page) {
+    platform::PageFile page{std::filesystem::path(pageName)};
+    if (!page.stream()) {
         print(texts::kPageNotCreated, pageName);
         return kPageNotOpened;
     }
-    switch (convert(script.get(), std::move(page), pageName)) {
+    switch (convert(script.get(), page, pageName)) {
         case Outcome::kReadFailed:
             print(texts::kScriptReadFailed, scriptName);
             return kIoFailed;

@@ -1,18 +1,133 @@
 #include "platform.h"
 
+#include <string>
+#include <system_error>
+
 #ifdef _WIN32
 #include <fcntl.h>
 #include <io.h>
+#include <windows.h>
+#else
+#include <sys/stat.h>
+#include <unistd.h>
 
-#include <cstdio>
+#include <cstdlib>
 #endif
 
 namespace taletab::platform {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// The file a page named so would replace in place of itself: a link is
+// followed to its file. Empty when the page is to be written directly.
+fs::path replacedFile(const fs::path& name) {
+    std::error_code error;
+    const fs::file_status status = fs::status(name, error);
+    if (status.type() == fs::file_type::regular) return fs::canonical(name, error);
+    // No file yet, and not a link to a missing one: the page is new.
+    if (status.type() == fs::file_type::not_found &&
+        fs::symlink_status(name, error).type() == fs::file_type::not_found) {
+        return name;
+    }
+    return {};
+}
+
+#ifdef _WIN32
+
+std::FILE* createTemporaryBeside(const fs::path& target, fs::path& temporary) {
+    const fs::path folder = target.has_parent_path() ? target.parent_path() : fs::path(L".");
+    wchar_t name[MAX_PATH];
+    if (GetTempFileNameW(folder.c_str(), L"tt", 0, name) == 0) return nullptr;
+    temporary = name;
+    std::FILE* stream = _wfopen(name, L"wb");
+    if (!stream) DeleteFileW(name);
+    return stream;
+}
+
+bool replace(const fs::path& temporary, const fs::path& target) {
+    return MoveFileExW(temporary.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
+}
+
+#else
+
+// The new file gets the old page's permission bits and owner, or those a new file would get.
+void takeOverMode(int descriptor, const fs::path& target) {
+    struct stat old;
+    if (::stat(target.c_str(), &old) == 0) {
+        (void)::fchown(descriptor, old.st_uid, old.st_gid);  // only the owner or root may
+        ::fchmod(descriptor, old.st_mode & 07777);
+    } else {
+        const mode_t mask = ::umask(0);
+        ::umask(mask);
+        ::fchmod(descriptor, 0666 & ~mask);
+    }
+}
+
+std::FILE* createTemporaryBeside(const fs::path& target, fs::path& temporary) {
+    const fs::path folder = target.has_parent_path() ? target.parent_path() : fs::path(".");
+    std::string name = (folder / ".taletab-XXXXXX").string();
+    const int descriptor = ::mkstemp(name.data());
+    if (descriptor < 0) return nullptr;
+    temporary = name;
+    takeOverMode(descriptor, target);
+    std::FILE* stream = ::fdopen(descriptor, "wb");
+    if (!stream) {
+        ::close(descriptor);
+        ::unlink(name.c_str());
+    }
+    return stream;
+}
+
+bool replace(const fs::path& temporary, const fs::path& target) {
+    return std::rename(temporary.c_str(), target.c_str()) == 0;
+}
+
+#endif
+
+}  // namespace
 
 void setBinaryStdout() {
 #ifdef _WIN32
     _setmode(_fileno(stdout), _O_BINARY);
 #endif
+}
+
+std::FILE* openFile(const fs::path& name, const char* mode) {
+#ifdef _WIN32
+    const std::wstring wideMode(mode, mode + std::char_traits<char>::length(mode));
+    return _wfopen(name.c_str(), wideMode.c_str());
+#else
+    return std::fopen(name.c_str(), mode);
+#endif
+}
+
+PageFile::PageFile(const fs::path& name) {
+    target_ = replacedFile(name);
+    if (!target_.empty()) stream_ = createTemporaryBeside(target_, temporary_);
+    if (!stream_) {
+        temporary_.clear();
+        target_ = name;
+        stream_ = openFile(name, "wb");
+    }
+}
+
+PageFile::~PageFile() {
+    if (stream_) std::fclose(stream_);
+    if (!temporary_.empty()) {
+        std::error_code error;
+        fs::remove(temporary_, error);
+    }
+}
+
+bool PageFile::commit() {
+    const bool closed = std::fclose(stream_) == 0;
+    stream_ = nullptr;
+    if (temporary_.empty()) return closed;
+    const bool replaced = closed && replace(temporary_, target_);
+    if (replaced) temporary_.clear();
+    return replaced;
 }
 
 }  // namespace taletab::platform

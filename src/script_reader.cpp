@@ -1,6 +1,9 @@
 #include "script_reader.h"
 
+#include <algorithm>
+#include <cstdlib>
 #include <cstring>
+#include <new>
 #include <utility>
 
 namespace taletab {
@@ -31,6 +34,21 @@ std::string_view withoutCr(std::string_view line) {
 
 ScriptReader::ScriptReader(RowHandler onRow) : onRow_(std::move(onRow)) {}
 
+ScriptReader::~ScriptReader() { std::free(carry_); }
+
+void ScriptReader::carry(std::string_view bytes) {
+    if (bytes.size() > carryCapacity_ - carrySize_) {
+        const std::size_t capacity = std::max({carrySize_ + bytes.size(), 2 * carryCapacity_, std::size_t{256}});
+        char* grown = static_cast<char*>(std::realloc(carry_, capacity));
+        if (!grown) throw std::bad_alloc();
+        carry_ = grown;
+        carryCapacity_ = capacity;
+    }
+    // An empty view may have no data at all, which memcpy must not be given.
+    if (!bytes.empty()) std::memcpy(carry_ + carrySize_, bytes.data(), bytes.size());
+    carrySize_ += bytes.size();
+}
+
 void ScriptReader::feed(std::string_view block) {
     if (ended_) return;
     if (const char* eof = find(block, kEndOfFile)) {
@@ -40,27 +58,27 @@ void ScriptReader::feed(std::string_view block) {
     // Zero bytes are rare: look for them per line only when the block has one.
     const bool mayHoldZero = find(block, '\0') != nullptr;
 
-    if (!carry_.empty()) {
+    if (carrySize_ > 0) {
         const char* lf = find(block, kLf);
         if (!lf) {
-            carry_.append(block);
+            carry(block);
             return;
         }
-        carry_.append(block.data(), lf - block.data());
-        emitRow(withoutCr(carry_), true);
-        carry_.clear();
+        carry(block.substr(0, lf - block.data()));
+        emitRow(withoutCr(carried()), true);
+        carrySize_ = 0;
         block.remove_prefix(lf + 1 - block.data());
     }
     while (const char* lf = find(block, kLf)) {
         emitRow(withoutCr(block.substr(0, lf - block.data())), mayHoldZero);
         block.remove_prefix(lf + 1 - block.data());
     }
-    carry_.append(block);
+    carry(block);
 }
 
 void ScriptReader::finish() {
-    if (!carry_.empty()) emitRow(carry_, true);
-    carry_.clear();
+    if (carrySize_ > 0) emitRow(carried(), true);
+    carrySize_ = 0;
     ended_ = true;
 }
 

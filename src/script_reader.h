@@ -3,8 +3,8 @@
 // file's bytes and hands each finished line, as a row, to its caller.
 #pragma once
 
+#include <cstddef>
 #include <functional>
-#include <string>
 #include <string_view>
 
 namespace taletab {
@@ -30,6 +30,9 @@ public:
     using RowHandler = std::function<void(const ScriptRow&)>;
 
     explicit ScriptReader(RowHandler onRow);
+    ~ScriptReader();
+    ScriptReader(const ScriptReader&) = delete;
+    ScriptReader& operator=(const ScriptReader&) = delete;
 
     void feed(std::string_view block);
 
@@ -38,11 +41,17 @@ public:
 
 private:
     void emitRow(std::string_view line, bool mayHoldZero);
+    void carry(std::string_view bytes);
+    std::string_view carried() const { return {carry_, carrySize_}; }
 
     RowHandler onRow_;
     // The start of a line whose LF is in a block not fed yet. It grows to
-    // the longest such line and no further.
-    std::string carry_;
+    // the longest such line and no further. It is grown with realloc, which
+    // moves the pages of a very long line instead of copying them, so that
+    // memory stays near the line's length.
+    char* carry_ = nullptr;
+    std::size_t carrySize_ = 0;
+    std::size_t carryCapacity_ = 0;
     bool ended_ = false;  // a 0x1A was read: nothing after it counts
 };
 

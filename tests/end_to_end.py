@@ -8,6 +8,9 @@ Shift-JIS (code page 932) with CR LF line ends, so they check the program's
 escaped bytes from the outside.
 """
 import os
+import resource
+import signal
+import stat
 import subprocess
 import sys
 import tempfile
@@ -81,15 +84,16 @@ class EndToEnd(unittest.TestCase):
             if p.is_file() and not p.is_symlink()
         }
 
-    def run_taletab(self, *args, stdin=None):
+    def run_taletab(self, *args, stdin=None, before=None):
         result = subprocess.run(
-            EMULATOR + [BINARY, *args], cwd=self.dir, input=stdin, capture_output=True, timeout=60
+            EMULATOR + [BINARY, *args], cwd=self.dir, input=stdin, capture_output=True, timeout=60,
+            preexec_fn=before,
         )
         self.assertEqual(result.stderr, b"", "nothing goes to standard error")
         return result.returncode, result.stdout
 
-    def expect(self, args, status, stdout, files, stdin=None):
-        got_status, got_stdout = self.run_taletab(*args, stdin=stdin)
+    def expect(self, args, status, stdout, files, stdin=None, before=None):
+        got_status, got_stdout = self.run_taletab(*args, stdin=stdin, before=before)
         self.assertEqual(got_stdout, stdout)
         self.assertEqual(got_status, status)
         self.assertEqual(self.files(), files)
@@ -144,6 +148,27 @@ class EndToEnd(unittest.TestCase):
         self.expect(["/dev/stdin", "page.htm"], 0, BANNER + DONE, {"page.htm": page_titled("page.htm")},
                     stdin=SCRIPT)
 
+    @unittest.skipUnless(LINUX, "makes links")
+    def test_a_link_stays_a_link_to_the_replaced_page(self):
+        self.put("scene.txt")
+        os.mkdir(self.dir / "pages")
+        self.put("pages/real.htm", b"old page")
+        os.symlink("pages/real.htm", self.dir / "link.htm")
+        self.expect(["scene.txt", "link.htm"], 0, BANNER + DONE,
+                    {"scene.txt": SCRIPT, "pages/real.htm": page_titled("link.htm")})
+        self.assertTrue((self.dir / "link.htm").is_symlink())
+
+    @unittest.skipUnless(LINUX, "POSIX permission bits")
+    def test_permission_bits(self):
+        self.put("scene.txt")
+        self.put("kept.htm", b"old page")
+        os.chmod(self.dir / "kept.htm", 0o640)
+        for name, mode in [("kept.htm", 0o640), ("new.htm", 0o644)]:
+            with self.subTest(name=name):
+                status, _ = self.run_taletab("scene.txt", name, before=lambda: os.umask(0o022))
+                self.assertEqual(status, 0)
+                self.assertEqual(stat.S_IMODE((self.dir / name).stat().st_mode), mode)
+
     # The page would be the script itself
 
     def test_page_that_is_the_script_is_refused(self):
@@ -186,11 +211,25 @@ class EndToEnd(unittest.TestCase):
         self.expect(["scene.txt", "/dev/full"], 4, BANNER + message(PAGE_WRITE_FAILED, "/dev/full"),
                     {"scene.txt": SCRIPT})
 
+    @unittest.skipUnless(LINUX, "limits the file size")
+    def test_failed_write_leaves_the_old_page(self):
+        self.put("long.txt", SCRIPT * 5000)
+        self.put("page.htm", b"the author's edited page")
+
+        def small_file_limit():
+            # Writes past the limit then fail with an error instead of a signal.
+            signal.signal(signal.SIGXFSZ, signal.SIG_IGN)
+            resource.setrlimit(resource.RLIMIT_FSIZE, (65536, 65536))
+
+        self.expect(["long.txt", "page.htm"], 4, BANNER + message(PAGE_WRITE_FAILED, "page.htm"),
+                    {"long.txt": SCRIPT * 5000, "page.htm": b"the author's edited page"},
+                    before=small_file_limit)
+
     @unittest.skipUnless(LINUX, "reads /proc/self/mem, which opens but cannot be read from its start")
-    def test_unreadable_script_is_a_failure(self):
-        got_status, got_stdout = self.run_taletab("/proc/self/mem", "page.htm")
-        self.assertEqual(got_stdout, BANNER + message(SCRIPT_READ_FAILED, "/proc/self/mem"))
-        self.assertEqual(got_status, 4)
+    def test_failed_read_leaves_the_old_page(self):
+        self.put("page.htm", b"the author's edited page")
+        self.expect(["/proc/self/mem", "page.htm"], 4, BANNER + message(SCRIPT_READ_FAILED, "/proc/self/mem"),
+                    {"page.htm": b"the author's edited page"})
 
 
 if __name__ == "__main__":
