@@ -69,21 +69,28 @@ void PageWriter::writeHead(std::string_view title) {
 }
 
 void PageWriter::writeRow(std::string_view name, std::string_view text) {
-    const std::string_view pieces[] = {kRowBeforeName.view(), name, kRowBetween.view(), text,
-                                       kRowAfterText.view()};
-    std::size_t size = 0;
-    for (std::string_view piece : pieces) size += piece.size();
-    if (size > buffer_.size() - used_) {
-        for (std::string_view piece : pieces) append(piece);
+    constexpr std::size_t kTemplateSize = kRowBeforeName.size + kRowBetween.size + kRowAfterText.size;
+    if (kTemplateSize + name.size() + text.size() > buffer_.size() - used_) {
+        append(kRowBeforeName.view());
+        append(name);
+        append(kRowBetween.view());
+        append(text);
+        append(kRowAfterText.view());
         return;
     }
     // The common case: the whole row fits, so copy without further checks.
+    // The templates' sizes are constants, so their copies need no library call.
     char* out = buffer_.data() + used_;
-    for (std::string_view piece : pieces) {
-        std::memcpy(out, piece.data(), piece.size());
-        out += piece.size();
-    }
-    used_ += size;
+    const auto put = [&out](std::string_view bytes) {
+        std::memcpy(out, bytes.data(), bytes.size());
+        out += bytes.size();
+    };
+    put(kRowBeforeName.view());
+    put(name);
+    put(kRowBetween.view());
+    put(text);
+    put(kRowAfterText.view());
+    used_ = out - buffer_.data();
 }
 
 void PageWriter::writeFoot() { append(kFoot.view()); }

@@ -15,9 +15,12 @@ constexpr char kLf = '\n';
 constexpr char kCr = '\r';
 constexpr char kEndOfFile = '\x1a';
 
-const char* find(std::string_view bytes, char c) {
-    return static_cast<const char*>(std::memchr(bytes.data(), c, bytes.size()));
+const char* find(const char* from, const char* end, char c) {
+    if (from == end) return nullptr;  // an empty view may point nowhere, which memchr must not get
+    return static_cast<const char*>(std::memchr(from, c, end - from));
 }
+
+const char* find(std::string_view bytes, char c) { return find(bytes.data(), bytes.data() + bytes.size(), c); }
 
 std::string_view untilZero(std::string_view field) {
     const char* zero = find(field, '\0');
@@ -69,11 +72,22 @@ void ScriptReader::feed(std::string_view block) {
         carrySize_ = 0;
         block.remove_prefix(lf + 1 - block.data());
     }
-    while (const char* lf = find(block, kLf)) {
-        emitRow(withoutCr(block.substr(0, lf - block.data())), mayHoldZero);
-        block.remove_prefix(lf + 1 - block.data());
+    // One cursor runs ahead to each LF and another to each TAB, so that every
+    // byte is scanned once per cursor and a line costs no search of its own.
+    const char* start = block.data();
+    const char* const end = start + block.size();
+    const char* tab = find(start, end, kTab);
+    while (const char* lf = find(start, end, kLf)) {
+        const char* firstTab = nullptr;
+        const char* lastTab = nullptr;
+        if (tab && tab < lf) {
+            firstTab = lastTab = tab;
+            while ((tab = find(lastTab + 1, end, kTab)) && tab < lf) lastTab = tab;
+        }
+        emitRow(withoutCr({start, static_cast<std::size_t>(lf - start)}), firstTab, lastTab, mayHoldZero);
+        start = lf + 1;
     }
-    carry(block);
+    carry({start, static_cast<std::size_t>(end - start)});
 }
 
 void ScriptReader::finish() {
@@ -83,17 +97,23 @@ void ScriptReader::finish() {
 }
 
 void ScriptReader::emitRow(std::string_view line, bool mayHoldZero) {
+    const char* const end = line.data() + line.size();
+    const char* firstTab = find(line.data(), end, kTab);
+    const char* lastTab = firstTab;
+    while (const char* tab = lastTab ? find(lastTab + 1, end, kTab) : nullptr) lastTab = tab;
+    emitRow(line, firstTab, lastTab, mayHoldZero);
+}
+
+void ScriptReader::emitRow(std::string_view line, const char* firstTab, const char* lastTab,
+                           bool mayHoldZero) {
     ScriptRow row;
-    const char* firstTab = find(line, kTab);
     if (!firstTab) {
         row.name = line;
         row.text = kHeadingFiller;
     } else {
-        row.name = line.substr(0, firstTab - line.data());
+        row.name = {line.data(), static_cast<std::size_t>(firstTab - line.data())};
         // A later TAB starts the text again: only what follows the last one stays.
-        std::string_view text = line.substr(firstTab + 1 - line.data());
-        while (const char* tab = find(text, kTab)) text.remove_prefix(tab + 1 - text.data());
-        row.text = text;
+        row.text = {lastTab + 1, static_cast<std::size_t>(line.data() + line.size() - (lastTab + 1))};
     }
     if (mayHoldZero) {
         row.name = untilZero(row.name);

@@ -41,6 +41,8 @@ public:
 
 private:
     void emitRow(std::string_view line, bool mayHoldZero);
+    // The same with the line's first and last TAB already found (null: none).
+    void emitRow(std::string_view line, const char* firstTab, const char* lastTab, bool mayHoldZero);
     void carry(std::string_view bytes);
     std::string_view carried() const { return {carry_, carrySize_}; }
 
