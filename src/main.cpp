@@ -74,11 +74,6 @@ File openScript(const std::filesystem::path& name) {
     return file;
 }
 
-bool sameFile(const std::filesystem::path& a, const std::filesystem::path& b) {
-    std::error_code error;
-    return std::filesystem::equivalent(a, b, error);
-}
-
 enum class Outcome { kConverted, kReadFailed, kWriteFailed };
 
 // Writes the whole page: head, a row per script line, foot. The page is put
@@ -106,43 +101,44 @@ Outcome convert(std::FILE* script, platform::PageFile& page, std::string_view ti
 }
 
 int run(int argc, char** argv) {
-    platform::setBinaryStdout();
+    const platform::Console console;
     printBanner();
-    if (argc < 2) {
+    const std::vector<platform::FileName> names = platform::fileNames(argc, argv);
+    if (names.empty()) {
         print(texts::kNoFileName);
         printUsage();
         return kNoFileName;
     }
-    const char* scriptName = argv[1];
-    const File script = openScript(scriptName);
-    if (!script) {
-        print(texts::kScriptMissing, scriptName);
+    const platform::FileName& script = names[0];
+    const File scriptFile = openScript(script.path);
+    if (!scriptFile) {
+        print(texts::kScriptMissing, script.shown);
         printUsage();
         return kScriptNotOpened;
     }
     // A third name and beyond are not used: the page goes to the default name then too.
-    std::string_view pageName = texts::kDefaultPage;
-    if (argc == 3) {
-        pageName = argv[2];
+    platform::FileName pageName{std::filesystem::path(texts::kDefaultPage), std::string(texts::kDefaultPage)};
+    if (names.size() == 2) {
+        pageName = names[1];
     } else {
         print(texts::kNoPageName);
-        print(texts::kDefaultPageName, pageName);
+        print(texts::kDefaultPageName, pageName.shown);
     }
-    if (sameFile(scriptName, std::filesystem::path(pageName))) {
-        print(texts::kPageIsScript, pageName);
+    if (platform::sameFile(script.path, pageName.path)) {
+        print(texts::kPageIsScript, pageName.shown);
         return kPageNotOpened;
     }
-    platform::PageFile page{std::filesystem::path(pageName)};
+    platform::PageFile page(pageName.path);
     if (!page.stream()) {
-        print(texts::kPageNotCreated, pageName);
+        print(texts::kPageNotCreated, pageName.shown);
         return kPageNotOpened;
     }
-    switch (convert(script.get(), page, pageName)) {
+    switch (convert(scriptFile.get(), page, pageName.shown)) {
         case Outcome::kReadFailed:
-            print(texts::kScriptReadFailed, scriptName);
+            print(texts::kScriptReadFailed, script.shown);
             return kIoFailed;
         case Outcome::kWriteFailed:
-            print(texts::kPageWriteFailed, pageName);
+            print(texts::kPageWriteFailed, pageName.shown);
             return kIoFailed;
         case Outcome::kConverted:
             break;

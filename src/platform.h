@@ -3,14 +3,44 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <string>
+#include <vector>
 
 namespace taletab::platform {
 
-// Standard output carries the program's bytes unchanged: no LF is doubled into CR CR LF.
-void setBinaryStdout();
+// Standard output for the program's texts, for as long as it lives: bytes go
+// out unchanged (no LF doubled into CR CR LF) and fully buffered. On a Windows
+// console the colour sequences are turned on, and the console is left as it
+// was found.
+class Console {
+public:
+    Console();
+    ~Console();
+    Console(const Console&) = delete;
+    Console& operator=(const Console&) = delete;
+
+private:
+    void* handle_ = nullptr;
+    unsigned long modeFound_ = 0;
+};
+
+// A file name as typed: the platform's own form, to open the file by, and the
+// Shift-JIS bytes it is shown as in the console texts and the page title. On
+// Linux both are the bytes as typed; on Windows the name is taken in Unicode
+// and shown in code page 932.
+struct FileName {
+    std::filesystem::path path;
+    std::string shown;
+};
+
+// The file names on the command line, after the program's own name.
+std::vector<FileName> fileNames(int argc, char** argv);
 
 // Opens a file in binary mode ("rb" or "wb"); null when it cannot be opened.
 std::FILE* openFile(const std::filesystem::path& name, const char* mode);
+
+// Whether two names reach the same file, by any spelling or link.
+bool sameFile(const std::filesystem::path& a, const std::filesystem::path& b);
 
 // The page being written. Where the name is a regular file, or no file yet,
 // the bytes go to a new file in the same folder that takes the name only
