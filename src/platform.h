@@ -20,8 +20,10 @@ public:
     Console& operator=(const Console&) = delete;
 
 private:
-    void* handle_ = nullptr;
+#ifdef _WIN32
+    void* handle_ = nullptr;  // the console whose mode is put back, if any
     unsigned long modeFound_ = 0;
+#endif
 };
 
 // A file name as typed: the platform's own form, to open the file by, and the
