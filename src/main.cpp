@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <memory>
+#include <new>
 #include <string>
 #include <string_view>
 #include <system_error>
@@ -90,9 +91,13 @@ Outcome convert(std::FILE* script, platform::PageFile& page, std::string_view ti
 
     writer.writeHead(title);
     std::vector<char> block(kReadBlockSize);
-    std::size_t got;
-    while ((got = std::fread(block.data(), 1, block.size(), script)) > 0) {
-        reader.feed({block.data(), got});
+    try {
+        std::size_t got;
+        while ((got = std::fread(block.data(), 1, block.size(), script)) > 0) {
+            reader.feed({block.data(), got});
+        }
+    } catch (const std::bad_alloc&) {
+        return Outcome::kReadFailed;  // a line longer than the memory there is to hold it
     }
     if (std::ferror(script)) return Outcome::kReadFailed;
     reader.finish();

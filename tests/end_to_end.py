@@ -21,6 +21,8 @@ BINARY = os.path.abspath(sys.argv[1])
 SOURCE = Path(sys.argv[2])
 EMULATOR = sys.argv[3:]
 LINUX = sys.platform.startswith("linux") and not EMULATOR
+# A sanitized program reserves far more address space than any limit a test sets.
+SANITIZED = os.environ.get("TALETAB_SANITIZED") == "1"
 
 
 def sjis(text):
@@ -244,6 +246,19 @@ class EndToEnd(unittest.TestCase):
         self.expect(["long.txt", "page.htm"], 4, BANNER + message(PAGE_WRITE_FAILED, "page.htm"),
                     {"long.txt": SCRIPT * 5000, "page.htm": b"the author's edited page"},
                     before=small_file_limit)
+
+    @unittest.skipUnless(LINUX and not SANITIZED, "limits the address space")
+    def test_line_longer_than_memory_is_a_failure(self):
+        self.put("long.txt", b"name\t" + b"x" * (96 * 1024 * 1024))
+        self.put("page.htm", b"the author's edited page")
+
+        def small_address_space():
+            resource.setrlimit(resource.RLIMIT_AS, (64 * 1024 * 1024, 64 * 1024 * 1024))
+
+        status, stdout = self.run_taletab("long.txt", "page.htm", before=small_address_space)
+        self.assertEqual((status, stdout), (4, BANNER + message(SCRIPT_READ_FAILED, "long.txt")))
+        self.assertEqual((self.dir / "page.htm").read_bytes(), b"the author's edited page")
+        self.assertEqual(sorted(p.name for p in self.dir.iterdir()), ["long.txt", "page.htm"])
 
     @unittest.skipUnless(LINUX, "reads /proc/self/mem, which opens but cannot be read from its start")
     def test_failed_read_leaves_the_old_page(self):
