@@ -36,6 +36,9 @@ fs::path replacedFile(const fs::path& name) {
     return {};
 }
 
+// The folder a file stands in, where its replacement is made.
+fs::path folderOf(const fs::path& file) { return file.has_parent_path() ? file.parent_path() : fs::path("."); }
+
 #ifdef _WIN32
 
 constexpr unsigned kShiftJis = 932;
@@ -59,9 +62,8 @@ bool fileIdentity(const fs::path& name, BY_HANDLE_FILE_INFORMATION& identity) {
 }
 
 std::FILE* createTemporaryBeside(const fs::path& target, fs::path& temporary) {
-    const fs::path folder = target.has_parent_path() ? target.parent_path() : fs::path(L".");
     wchar_t name[MAX_PATH];
-    if (GetTempFileNameW(folder.c_str(), L"tt", 0, name) == 0) return nullptr;
+    if (GetTempFileNameW(folderOf(target).c_str(), L"tt", 0, name) == 0) return nullptr;
     temporary = name;
     std::FILE* stream = _wfopen(name, L"wb");
     if (!stream) DeleteFileW(name);
@@ -88,8 +90,7 @@ void takeOverMode(int descriptor, const fs::path& target) {
 }
 
 std::FILE* createTemporaryBeside(const fs::path& target, fs::path& temporary) {
-    const fs::path folder = target.has_parent_path() ? target.parent_path() : fs::path(".");
-    std::string name = (folder / ".taletab-XXXXXX").string();
+    std::string name = (folderOf(target) / ".taletab-XXXXXX").string();
     const int descriptor = ::mkstemp(name.data());
     if (descriptor < 0) return nullptr;
     temporary = name;
