@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "console_texts.h"
+#include "page_file.h"
 #include "page_writer.h"
 #include "platform.h"
 #include "script_reader.h"
@@ -79,7 +80,7 @@ enum class Outcome { kConverted, kReadFailed, kWriteFailed };
 
 // Writes the whole page: head, a row per script line, foot. The page is put
 // in place only when every byte of it has been written.
-Outcome convert(std::FILE* script, platform::PageFile& page, std::string_view title) {
+Outcome convert(std::FILE* script, PageFile& page, std::string_view title) {
     // Both sides move large blocks of their own; the stdio buffers would only add a copy.
     std::setvbuf(script, nullptr, _IONBF, 0);
     std::setvbuf(page.stream(), nullptr, _IONBF, 0);
@@ -133,7 +134,7 @@ int run(int argc, char** argv) {
         print(texts::kPageIsScript, pageName.shown);
         return kPageNotOpened;
     }
-    platform::PageFile page(pageName.path);
+    PageFile page(pageName.path);
     if (!page.stream()) {
         print(texts::kPageNotCreated, pageName.shown);
         return kPageNotOpened;

@@ -1,4 +1,5 @@
-// What differs between Linux and Windows lives behind these calls, and only here.
+// What differs between Linux and Windows lives behind these calls, and only
+// here: platform_posix.cpp and platform_win32.cpp each hold all of one side.
 #pragma once
 
 #include <cstdio>
@@ -38,34 +39,24 @@ struct FileName {
 // The file names on the command line, after the program's own name.
 std::vector<FileName> fileNames(int argc, char** argv);
 
+// The folder a file stands in, where its replacement is made.
+inline std::filesystem::path folderOf(const std::filesystem::path& file) {
+    return file.has_parent_path() ? file.parent_path() : std::filesystem::path(".");
+}
+
 // Opens a file in binary mode ("rb" or "wb"); null when it cannot be opened.
 std::FILE* openFile(const std::filesystem::path& name, const char* mode);
 
 // Whether two names reach the same file, by any spelling or link.
 bool sameFile(const std::filesystem::path& a, const std::filesystem::path& b);
 
-// The page being written. Where the name is a regular file, or no file yet,
-// the bytes go to a new file in the same folder that takes the name only
-// once it is complete, so a failed run leaves an existing page as it was;
-// a name that is a link keeps being a link to the replaced file. A device or
-// a pipe, or a folder where no new file can be made, is written directly.
-class PageFile {
-public:
-    explicit PageFile(const std::filesystem::path& name);
-    ~PageFile();  // a page not committed is removed, the old one left in place
-    PageFile(const PageFile&) = delete;
-    PageFile& operator=(const PageFile&) = delete;
+// Makes a new, empty file beside the page that the page file writes first
+// and puts in place once it is complete; it gets the permission bits (and,
+// where allowed, the owner) of the file it replaces. Null when the folder
+// takes no new file.
+std::FILE* createTemporaryBeside(const std::filesystem::path& target, std::filesystem::path& temporary);
 
-    // Null when the page cannot be created.
-    std::FILE* stream() const { return stream_; }
-
-    // Closes the page and puts it in place. False if that failed.
-    bool commit();
-
-private:
-    std::FILE* stream_ = nullptr;
-    std::filesystem::path target_;     // the file that the page replaces
-    std::filesystem::path temporary_;  // empty when writing to the target directly
-};
+// Puts the complete new file in the target's place. False if that failed.
+bool replace(const std::filesystem::path& temporary, const std::filesystem::path& target);
 
 }  // namespace taletab::platform
