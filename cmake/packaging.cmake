@@ -33,7 +33,12 @@ set(CPACK_DEBIAN_PACKAGE_SECTION text)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_STRIP_FILES ON)
-# The program is linked statically: it depends on no other package.
+# The package as shipped holds a static program, which depends on no other
+# package. Any other build (a sanitized one, say) names the packages of the
+# libraries it needs.
+if(NOT TALETAB_LINKED_STATICALLY)
+  set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+endif()
 
 set(CPACK_PRE_BUILD_SCRIPTS ${CMAKE_CURRENT_LIST_DIR}/debian/finish_tree.cmake)
 set(CPACK_TALETAB_DEBIAN_DIR ${CMAKE_CURRENT_LIST_DIR}/debian)
