@@ -8,9 +8,7 @@
 
 set(CPACK_PACKAGE_NAME taletab)
 set(CPACK_PACKAGE_VENDOR "The taletab developers")
-set(TALETAB_MAINTAINER "The taletab developers <taletab@example.org>" CACHE STRING
-    "The Debian package's Maintainer field: a name and an e-mail address")
-set(CPACK_PACKAGE_CONTACT "${TALETAB_MAINTAINER}")
+set(CPACK_PACKAGE_CONTACT "The taletab developers <taletab@example.org>")  # the Maintainer field
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "convert Shift-JIS script files into HTML pages")
 set(CPACK_PACKAGE_DESCRIPTION
     "taletab reads a Japanese script file (Shift-JIS text; each line a character's
@@ -28,7 +26,6 @@ if(NOT latest_entry MATCHES "^taletab \\(${PROJECT_VERSION}-([0-9]+)\\) ")
 endif()
 set(CPACK_DEBIAN_PACKAGE_RELEASE ${CMAKE_MATCH_1})
 
-set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${TALETAB_MAINTAINER}")
 set(CPACK_DEBIAN_PACKAGE_SECTION text)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)

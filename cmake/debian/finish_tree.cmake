@@ -22,13 +22,11 @@ endforeach()
 
 # Strip keeps the compilers' version strings (.comment) and a .note section;
 # Debian's own packages drop them.
-if(CPACK_STRIP_FILES)
-  execute_process(COMMAND "${CPACK_TALETAB_STRIP}" --remove-section=.comment --remove-section=.note
-                          "${tree}/usr/bin/${CPACK_PACKAGE_NAME}"
-                  RESULT_VARIABLE failed)
-  if(failed)
-    message(FATAL_ERROR "stripping usr/bin/${CPACK_PACKAGE_NAME} failed")
-  endif()
+execute_process(COMMAND "${CPACK_TALETAB_STRIP}" --remove-section=.comment --remove-section=.note
+                        "${tree}/usr/bin/${CPACK_PACKAGE_NAME}"
+                RESULT_VARIABLE failed)
+if(failed)
+  message(FATAL_ERROR "stripping usr/bin/${CPACK_PACKAGE_NAME} failed")
 endif()
 
 # The copyright file in Debian's machine-readable format, its notice and
