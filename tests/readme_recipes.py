@@ -24,7 +24,8 @@ SCRIPT = (SOURCE / "examples" / "scene.txt").read_bytes()
 SCENE_PAGE = (SOURCE / "tests" / "data" / "scene.htm").read_bytes()
 NAME_HERE = "ここに名前を入れてください".encode("cp932")
 MAIL_HERE = "ここにメールアドレスを入れてください".encode("cp932")
-ENV = dict(os.environ, PATH=f"{BINARY.parent}{os.pathsep}{os.environ['PATH']}")
+# A UTF-8 system's shell, whose messages are in English.
+ENV = dict(os.environ, PATH=f"{BINARY.parent}{os.pathsep}{os.environ['PATH']}", LC_ALL="C.UTF-8")
 
 
 def readme_block(first_line):
@@ -43,6 +44,11 @@ def readme_block(first_line):
 
 def page_titled(title):
     return SCENE_PAGE.replace(b"<title>scene.htm</title>", b"<title>" + title.encode() + b"</title>")
+
+
+def filled_in(name, mail):
+    """The example page with this name and address in its placeholders."""
+    return SCENE_PAGE.replace(NAME_HERE, name.encode("cp932")).replace(MAIL_HERE, mail.encode("cp932"))
 
 
 def run_bash(code, folder, *args, file_size_limit=None):
@@ -73,8 +79,8 @@ class FillIn(unittest.TestCase):
         self.page = self.folder / "scene.htm"
         self.page.write_bytes(SCENE_PAGE)
 
-    def fill_in(self, name, mail, **limits):
-        return run_bash(FILL_IN, self.folder, "scene.htm", name, mail, **limits)
+    def fill_in(self, name, mail, file_size_limit=None):
+        return run_bash(FILL_IN, self.folder, "scene.htm", name, mail, file_size_limit=file_size_limit)
 
     def assert_refused(self, result, old_page, why):
         self.assertNotEqual(result.returncode, 0)
@@ -85,9 +91,7 @@ class FillIn(unittest.TestCase):
     def test_the_readme_example(self):
         result = run_bash(FILL_IN_BLOCK, self.folder)
         self.assertEqual(result.returncode, 0, result.stderr.decode())
-        self.assertEqual(self.page.read_bytes(),
-                         SCENE_PAGE.replace(NAME_HERE, "劇団ハナ&amp;ユキ".encode("cp932"))
-                                   .replace(MAIL_HERE, b"hanako@example.jp"))
+        self.assertEqual(self.page.read_bytes(), filled_in("劇団ハナ&amp;ユキ", "hanako@example.jp"))
 
     def test_names_and_addresses_are_written_as_typed(self):
         for name, mail, name_in_page, mail_in_page in FILLED:
@@ -95,9 +99,7 @@ class FillIn(unittest.TestCase):
                 self.page.write_bytes(SCENE_PAGE)
                 result = self.fill_in(name, mail)
                 self.assertEqual(result.returncode, 0, result.stderr.decode())
-                self.assertEqual(self.page.read_bytes(),
-                                 SCENE_PAGE.replace(NAME_HERE, name_in_page.encode("cp932"))
-                                           .replace(MAIL_HERE, mail_in_page.encode("cp932")))
+                self.assertEqual(self.page.read_bytes(), filled_in(name_in_page, mail_in_page))
                 self.assertEqual(os.listdir(self.folder), ["scene.htm"])
 
     def test_the_page_keeps_its_permission_bits(self):
@@ -116,7 +118,7 @@ class FillIn(unittest.TestCase):
                             "File size limit exceeded")
 
     def test_a_page_without_the_placeholders_as_written_is_refused(self):
-        filled = SCENE_PAGE.replace(NAME_HERE, "山田".encode("cp932"))
+        filled = filled_in("山田", "yamada@example.jp")
         # A script line holding the placeholder's words would get the name too.
         quoting = SCENE_PAGE.replace(b"</table>", b"<tr><td>" + NAME_HERE + b"</td></tr></table>")
         for label, page in [("already filled in", filled), ("placeholder in the script", quoting), ("empty", b"")]:
