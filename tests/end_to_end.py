@@ -267,5 +267,42 @@ class EndToEnd(unittest.TestCase):
                     {"page.htm": b"the author's edited page"})
 
 
+class FileNamesShown(unittest.TestCase):
+    """A file name in the console texts and the page title: Unicode names
+    (UTF-8 on Linux, the command line's UTF-16 on Windows) in Shift-JIS,
+    a character without a Shift-JIS form as "?" in the texts and as a
+    character reference in the title; other bytes as typed. The file is
+    written under the name as typed."""
+
+    # label, name as typed (bytes: Linux only), shown in the console texts, in the title
+    NAMES = [
+        ("ASCII", "scene.htm", b"scene.htm", b"scene.htm"),
+        ("Japanese", "台本.htm", "台本.htm".encode("cp932"), "台本.htm".encode("cp932")),
+        ("Japanese in Shift-JIS bytes", "台本.htm".encode("cp932"), "台本.htm".encode("cp932"),
+         "台本.htm".encode("cp932")),
+        ("an emoji", "顔😀.htm", "顔?.htm".encode("cp932"), "顔&#x1F600;.htm".encode("cp932")),
+        ("A with diaeresis", "Ä.htm", b"?.htm", b"&#xC4;.htm"),
+        ("JIS-style wave dash", "〜.htm", "～.htm".encode("cp932"), "～.htm".encode("cp932")),
+    ]
+
+    def run_in(self, folder, *args):
+        result = subprocess.run(EMULATOR + [BINARY, *args], cwd=folder, capture_output=True, timeout=60)
+        return result.returncode, result.stdout
+
+    def test_messages_and_page_title(self):
+        for label, typed, shown, title in self.NAMES:
+            if isinstance(typed, bytes) and not LINUX:
+                continue  # wine hands a Windows program only names that are UTF-8 on Linux
+            typed = os.fsencode(typed)
+            with self.subTest(label), tempfile.TemporaryDirectory() as folder:
+                self.assertEqual(self.run_in(folder, typed), (2, BANNER + message(SCRIPT_MISSING, shown) + USAGE))
+                (Path(folder) / "scene.txt").write_bytes(SCRIPT)
+                self.assertEqual(self.run_in(folder, b"scene.txt", b"missing/" + typed),
+                                 (3, BANNER + message(PAGE_NOT_CREATED, b"missing/" + shown)))
+                self.assertEqual(self.run_in(folder, b"scene.txt", typed), (0, BANNER + DONE))
+                with open(os.path.join(os.fsencode(folder), typed), "rb") as page:
+                    self.assertEqual(page.read(), page_titled(title))
+
+
 if __name__ == "__main__":
     unittest.main(argv=sys.argv[:1], verbosity=2)
