@@ -25,8 +25,8 @@ public:
     Console& operator=(const Console&) = delete;
 
     // Prints one of the texts of console_texts.h; the name fills its "%s" slot.
-    void print(std::string_view text) const;
     void print(std::string_view text, const FileName& name) const;
+    void print(std::string_view text) const { print(text, FileName{}); }
 
 private:
 #ifdef _WIN32

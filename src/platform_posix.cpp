@@ -68,11 +68,6 @@ Console::~Console() {
     std::fflush(stdout);
 }
 
-void Console::print(std::string_view text) const {
-    const std::string out = utf8_ ? inUtf8(text) : inShiftJis(text);
-    std::fwrite(out.data(), 1, out.size(), stdout);
-}
-
 void Console::print(std::string_view text, const FileName& name) const {
     const std::string out = utf8_ ? inUtf8(text, name.unicode) : inShiftJis(text, name.shown);
     std::fwrite(out.data(), 1, out.size(), stdout);

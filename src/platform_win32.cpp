@@ -55,15 +55,6 @@ Console::~Console() {
     if (modeChanged_) SetConsoleMode(static_cast<HANDLE>(console_), modeFound_);
 }
 
-void Console::print(std::string_view text) const {
-    if (console_) {
-        writeConsole(console_, inUtf16(text));
-    } else {
-        const std::string out = inShiftJis(text);
-        std::fwrite(out.data(), 1, out.size(), stdout);
-    }
-}
-
 void Console::print(std::string_view text, const FileName& name) const {
     if (console_) {
         writeConsole(console_, inUtf16(text, name.unicode));
