@@ -1,6 +1,5 @@
 #include "console_output.h"
 
-#include "code_page_932.h"
 #include "text_mode.h"
 #include "unicode.h"
 
@@ -17,15 +16,6 @@ std::string filled(std::string_view text, std::string_view name) {
     return out;
 }
 
-// The program's own texts are all valid Shift-JIS; a byte that is not stands as U+FFFD.
-void appendShiftJisAsUtf8(std::string& out, std::string_view shiftJis) {
-    while (!shiftJis.empty()) {
-        const cp932::Decoded c = cp932::decode(shiftJis);
-        unicode::appendUtf8(out, c.length > 0 ? c.codePoint : unicode::kReplacement);
-        shiftJis.remove_prefix(c.length > 0 ? c.length : 1);
-    }
-}
-
 }  // namespace
 
 std::string inShiftJis(std::string_view text, std::string_view name) {
@@ -36,11 +26,10 @@ std::string inShiftJis(std::string_view text, std::string_view name) {
 
 std::string inUtf8(std::string_view text, std::string_view name) {
     const std::size_t slot = text.find("%s");
-    std::string utf8;
-    appendShiftJisAsUtf8(utf8, text.substr(0, slot));
+    std::string utf8 = unicode::utf8FromShiftJis(text.substr(0, slot));
     if (slot != std::string_view::npos) {
         utf8 += name;
-        appendShiftJisAsUtf8(utf8, text.substr(slot + 2));
+        utf8 += unicode::utf8FromShiftJis(text.substr(slot + 2));
     }
     std::string out;
     appendWithCrLf(out, utf8);

@@ -1,6 +1,7 @@
 #include "file_name.h"
 
 #include <cstdio>
+#include <utility>
 
 #include "code_page_932.h"
 #include "unicode.h"
@@ -31,20 +32,9 @@ FileName fromCodePoints(std::filesystem::path path, std::u32string_view codePoin
 }  // namespace
 
 FileName fileNameFromBytes(std::filesystem::path path, std::string_view typed) {
-    std::u32string codePoints;
-    std::string_view rest = typed;
-    for (unicode::Decoded c; (c = unicode::decodeUtf8(rest)).length > 0; rest.remove_prefix(c.length)) {
-        codePoints += c.codePoint;
-    }
-    if (rest.empty()) return fromCodePoints(std::move(path), codePoints);
+    if (const auto codePoints = unicode::fromUtf8(typed)) return fromCodePoints(std::move(path), *codePoints);
 
-    FileName name{std::move(path), std::string(typed), std::string(typed), {}};
-    for (rest = typed; !rest.empty();) {
-        const cp932::Decoded c = cp932::decode(rest);
-        unicode::appendUtf8(name.unicode, c.length > 0 ? c.codePoint : unicode::kReplacement);
-        rest.remove_prefix(c.length > 0 ? c.length : 1);
-    }
-    return name;
+    return {std::move(path), std::string(typed), std::string(typed), unicode::utf8FromShiftJis(typed)};
 }
 
 FileName fileNameFromUtf16(std::filesystem::path path, std::u16string_view typed) {

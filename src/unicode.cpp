@@ -1,5 +1,7 @@
 #include "unicode.h"
 
+#include "code_page_932.h"
+
 namespace taletab::unicode {
 
 namespace {
@@ -30,6 +32,17 @@ Decoded decodeUtf8(std::string_view bytes) {
     return {codePoint, length};
 }
 
+std::optional<std::u32string> fromUtf8(std::string_view bytes) {
+    std::u32string codePoints;
+    while (!bytes.empty()) {
+        const Decoded c = decodeUtf8(bytes);
+        if (c.length == 0) return std::nullopt;
+        codePoints += c.codePoint;
+        bytes.remove_prefix(c.length);
+    }
+    return codePoints;
+}
+
 void appendUtf8(std::string& out, char32_t codePoint) {
     if (codePoint < 0x80) {
         out += static_cast<char>(codePoint);
@@ -56,6 +69,16 @@ void appendUtf16(std::u16string& out, char32_t codePoint) {
         out += static_cast<char16_t>(0xD800 | (codePoint >> 10));
         out += static_cast<char16_t>(0xDC00 | (codePoint & 0x3FF));
     }
+}
+
+std::string utf8FromShiftJis(std::string_view shiftJis) {
+    std::string out;
+    while (!shiftJis.empty()) {
+        const cp932::Decoded c = cp932::decode(shiftJis);
+        appendUtf8(out, c.length > 0 ? c.codePoint : kReplacement);
+        shiftJis.remove_prefix(c.length > 0 ? c.length : 1);
+    }
+    return out;
 }
 
 std::u32string fromUtf16(std::u16string_view units) {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -19,8 +20,14 @@ struct Decoded {
 // The character the bytes begin with.
 Decoded decodeUtf8(std::string_view bytes);
 
+// The code points of text that is UTF-8 throughout; nothing when it is not.
+std::optional<std::u32string> fromUtf8(std::string_view bytes);
+
 void appendUtf8(std::string& out, char32_t codePoint);
 void appendUtf16(std::u16string& out, char32_t codePoint);
+
+// Shift-JIS (code page 932) text in UTF-8; a byte that begins no character becomes U+FFFD.
+std::string utf8FromShiftJis(std::string_view shiftJis);
 
 // The code points of UTF-16 text; a surrogate without its other half becomes U+FFFD.
 std::u32string fromUtf16(std::u16string_view units);

@@ -48,12 +48,10 @@ TEST(FileName, FromBytes) {
 // Windows takes the same names in UTF-16 and shows them in the same bytes.
 TEST(FileName, FromUtf16AsFromUtf8) {
     for (const NameCase& c : kNames) {
+        const auto codePoints = unicode::fromUtf8(c.typed);
+        if (!codePoints) continue;  // no Unicode name: only Linux can be given these bytes
         std::u16string typed;
-        std::string_view rest = c.typed;
-        for (unicode::Decoded d; (d = unicode::decodeUtf8(rest)).length > 0; rest.remove_prefix(d.length)) {
-            unicode::appendUtf16(typed, d.codePoint);
-        }
-        if (!rest.empty()) continue;  // no Unicode name: only Linux can be given these bytes
+        for (const char32_t codePoint : *codePoints) unicode::appendUtf16(typed, codePoint);
         const FileName name = fileNameFromUtf16("name", typed);
         EXPECT_EQ(name.shown, c.shown) << c.label;
         EXPECT_EQ(name.title, c.title) << c.label;
