@@ -15,11 +15,11 @@
 #include <vector>
 
 #include "console_texts.h"
+#include "file_name.h"
 #include "page_file.h"
 #include "page_writer.h"
 #include "platform.h"
 #include "script_reader.h"
-#include "text_mode.h"
 
 namespace taletab {
 namespace {
@@ -34,32 +34,17 @@ enum ExitStatus : int {
 
 constexpr std::size_t kReadBlockSize = 256 * 1024;
 
-void print(std::string_view text) {
-    std::string bytes;
-    appendWithCrLf(bytes, text);
-    std::fwrite(bytes.data(), 1, bytes.size(), stdout);
-}
-
-// Prints a message with a file name, as typed, in its "%s" slot.
-void print(std::string_view message, std::string_view fileName) {
-    const std::size_t slot = message.find("%s");
-    std::string filled(message.substr(0, slot));
-    filled += fileName;
-    filled += message.substr(slot + 2);
-    print(filled);
-}
-
-void printBanner() {
+void printBanner(const platform::Console& console) {
     for (std::string_view text :
          {texts::kBannerTitle, texts::kBannerVersion, texts::kBannerNotice, texts::kBannerEnd}) {
-        print(text);
+        console.print(text);
     }
 }
 
-void printUsage() {
+void printUsage(const platform::Console& console) {
     for (std::string_view text : {texts::kUsageColour, texts::kUsageTitle, texts::kUsageSynopsis,
                                   texts::kUsageScript, texts::kUsageScriptNote, texts::kUsagePage}) {
-        print(text);
+        console.print(text);
     }
 }
 
@@ -108,48 +93,48 @@ Outcome convert(std::FILE* script, PageFile& page, std::string_view title) {
 
 int run(int argc, char** argv) {
     const platform::Console console;
-    printBanner();
-    const std::vector<platform::FileName> names = platform::fileNames(argc, argv);
+    printBanner(console);
+    const std::vector<FileName> names = platform::fileNames(argc, argv);
     if (names.empty()) {
-        print(texts::kNoFileName);
-        printUsage();
+        console.print(texts::kNoFileName);
+        printUsage(console);
         return kNoFileName;
     }
-    const platform::FileName& script = names[0];
+    const FileName& script = names[0];
     const File scriptFile = openScript(script.path);
     if (!scriptFile) {
-        print(texts::kScriptMissing, script.shown);
-        printUsage();
+        console.print(texts::kScriptMissing, script);
+        printUsage(console);
         return kScriptNotOpened;
     }
     // A third name and beyond are not used: the page goes to the default name then too.
-    platform::FileName pageName{std::filesystem::path(texts::kDefaultPage), std::string(texts::kDefaultPage)};
+    FileName pageName = fileNameFromBytes(std::filesystem::path(texts::kDefaultPage), texts::kDefaultPage);
     if (names.size() == 2) {
         pageName = names[1];
     } else {
-        print(texts::kNoPageName);
-        print(texts::kDefaultPageName, pageName.shown);
+        console.print(texts::kNoPageName);
+        console.print(texts::kDefaultPageName, pageName);
     }
     if (platform::sameFile(script.path, pageName.path)) {
-        print(texts::kPageIsScript, pageName.shown);
+        console.print(texts::kPageIsScript, pageName);
         return kPageNotOpened;
     }
     PageFile page(pageName.path);
     if (!page.stream()) {
-        print(texts::kPageNotCreated, pageName.shown);
+        console.print(texts::kPageNotCreated, pageName);
         return kPageNotOpened;
     }
-    switch (convert(scriptFile.get(), page, pageName.shown)) {
+    switch (convert(scriptFile.get(), page, pageName.title)) {
         case Outcome::kReadFailed:
-            print(texts::kScriptReadFailed, script.shown);
+            console.print(texts::kScriptReadFailed, script);
             return kIoFailed;
         case Outcome::kWriteFailed:
-            print(texts::kPageWriteFailed, pageName.shown);
+            console.print(texts::kPageWriteFailed, pageName);
             return kIoFailed;
         case Outcome::kConverted:
             break;
     }
-    print(texts::kDone);
+    console.print(texts::kDone);
     return kSuccess;
 }
 

@@ -4,15 +4,19 @@
 
 #include <cstdio>
 #include <filesystem>
-#include <string>
+#include <string_view>
 #include <vector>
+
+#include "file_name.h"
 
 namespace taletab::platform {
 
-// Standard output for the program's texts, for as long as it lives: bytes go
-// out unchanged (no LF doubled into CR CR LF) and fully buffered. On a Windows
-// console the colour sequences are turned on, and the console is left as it
-// was found.
+// Standard output for the program's texts, for as long as it lives.
+// Redirected, it gets the Shift-JIS bytes unchanged (no LF doubled into
+// CR CR LF), fully buffered. A terminal whose locale is UTF-8 (Linux) and a
+// console (Windows) get the texts in Unicode instead; any terminal or console
+// has its colours reset once the run ends. On a Windows console the colour
+// sequences are turned on for the run and the console's mode is put back.
 class Console {
 public:
     Console();
@@ -20,20 +24,19 @@ public:
     Console(const Console&) = delete;
     Console& operator=(const Console&) = delete;
 
+    // Prints one of the texts of console_texts.h; the name fills its "%s" slot.
+    void print(std::string_view text, const FileName& name) const;
+    void print(std::string_view text) const { print(text, FileName{}); }
+
 private:
 #ifdef _WIN32
-    void* handle_ = nullptr;  // the console whose mode is put back, if any
+    void* console_ = nullptr;  // the console written to in UTF-16, if output is one
+    bool modeChanged_ = false;
     unsigned long modeFound_ = 0;
+#else
+    bool terminal_ = false;
+    bool utf8_ = false;  // the terminal shows UTF-8
 #endif
-};
-
-// A file name as typed: the platform's own form, to open the file by, and the
-// Shift-JIS bytes it is shown as in the console texts and the page title. On
-// Linux both are the bytes as typed; on Windows the name is taken in Unicode
-// and shown in code page 932.
-struct FileName {
-    std::filesystem::path path;
-    std::string shown;
 };
 
 // The file names on the command line, after the program's own name.

@@ -6,7 +6,9 @@
 #include <shellapi.h>
 
 #include <string>
+#include <string_view>
 
+#include "console_output.h"
 #include "platform.h"
 
 namespace taletab::platform {
@@ -15,14 +17,11 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr unsigned kShiftJis = 932;
-
-std::string inCodePage932(const wchar_t* text) {
-    const int size = WideCharToMultiByte(kShiftJis, 0, text, -1, nullptr, 0, nullptr, nullptr);
-    if (size <= 1) return {};
-    std::string bytes(size - 1, '\0');
-    WideCharToMultiByte(kShiftJis, 0, text, -1, bytes.data(), size, nullptr, nullptr);
-    return bytes;
+// Writes to the console in UTF-16, which it shows right whatever its code page.
+void writeConsole(void* console, const std::u16string& text) {
+    const std::wstring wide(text.begin(), text.end());
+    DWORD written = 0;
+    WriteConsoleW(static_cast<HANDLE>(console), wide.data(), static_cast<DWORD>(wide.size()), &written, nullptr);
 }
 
 // The volume and index that tell a file apart from every other; false if it cannot be opened.
@@ -43,16 +42,26 @@ Console::Console() {
     const HANDLE output = GetStdHandle(STD_OUTPUT_HANDLE);
     DWORD mode = 0;
     // Only a console has a mode; redirected output is left alone.
-    if (output != INVALID_HANDLE_VALUE && GetConsoleMode(output, &mode) &&
-        SetConsoleMode(output, mode | ENABLE_PROCESSED_OUTPUT | ENABLE_VIRTUAL_TERMINAL_PROCESSING)) {
-        handle_ = output;
-        modeFound_ = mode;
-    }
+    if (output == INVALID_HANDLE_VALUE || !GetConsoleMode(output, &mode)) return;
+    console_ = output;
+    modeFound_ = mode;
+    modeChanged_ = SetConsoleMode(output, mode | ENABLE_PROCESSED_OUTPUT | ENABLE_VIRTUAL_TERMINAL_PROCESSING) != 0;
 }
 
 Console::~Console() {
     std::fflush(stdout);
-    if (handle_) SetConsoleMode(static_cast<HANDLE>(handle_), modeFound_);
+    if (!console_) return;
+    writeConsole(console_, inUtf16(kColourReset));
+    if (modeChanged_) SetConsoleMode(static_cast<HANDLE>(console_), modeFound_);
+}
+
+void Console::print(std::string_view text, const FileName& name) const {
+    if (console_) {
+        writeConsole(console_, inUtf16(text, name.unicode));
+    } else {
+        const std::string out = inShiftJis(text, name.shown);
+        std::fwrite(out.data(), 1, out.size(), stdout);
+    }
 }
 
 std::vector<FileName> fileNames(int, char**) {
@@ -60,7 +69,10 @@ std::vector<FileName> fileNames(int, char**) {
     int count = 0;
     wchar_t** arguments = CommandLineToArgvW(GetCommandLineW(), &count);
     if (!arguments) return names;
-    for (int i = 1; i < count; ++i) names.push_back({fs::path(arguments[i]), inCodePage932(arguments[i])});
+    for (int i = 1; i < count; ++i) {
+        const std::wstring_view typed = arguments[i];
+        names.push_back(fileNameFromUtf16(fs::path(typed), std::u16string(typed.begin(), typed.end())));
+    }
     LocalFree(arguments);
     return names;
 }

@@ -56,6 +56,18 @@ def script_rows(script):
     return rows
 
 
+def what_the_browser_found(page, folder):
+    """Opens the page (bytes) in Chromium and returns what the probe found."""
+    probe = folder / "probe.htm"
+    probe.write_bytes(page + PROBE)
+    dump = subprocess.run(
+        [CHROMIUM, "--headless", "--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
+         "--disable-background-networking", "--disable-component-update", "--disable-sync",
+         f"--user-data-dir={folder / 'profile'}", "--dump-dom", probe.as_uri()],
+        check=True, capture_output=True, timeout=120).stdout.decode("utf-8")
+    return json.loads(html.unescape(re.search(r'<pre id="probe">(.*?)</pre>', dump, re.S).group(1)))
+
+
 class Browser(unittest.TestCase):
     def test_the_page_reads_as_the_script(self):
         script = (SOURCE / "examples" / "scene.txt").read_bytes()
@@ -63,14 +75,7 @@ class Browser(unittest.TestCase):
             folder = Path(folder)
             subprocess.run([BINARY, str(SOURCE / "examples" / "scene.txt"), "scene.htm"], cwd=folder,
                            check=True, capture_output=True)
-            probe = folder / "probe.htm"
-            probe.write_bytes((folder / "scene.htm").read_bytes() + PROBE)
-            dump = subprocess.run(
-                [CHROMIUM, "--headless", "--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
-                 "--disable-background-networking", "--disable-component-update", "--disable-sync",
-                 f"--user-data-dir={folder / 'profile'}", "--dump-dom", probe.as_uri()],
-                check=True, capture_output=True, timeout=120).stdout.decode("utf-8")
-        found = json.loads(html.unescape(re.search(r'<pre id="probe">(.*?)</pre>', dump, re.S).group(1)))
+            found = what_the_browser_found((folder / "scene.htm").read_bytes(), folder)
 
         self.assertEqual(found["charset"], "Shift_JIS")
         self.assertEqual(found["title"], "scene.htm")
@@ -84,6 +89,16 @@ class Browser(unittest.TestCase):
                 self.assertIn(row["align"], ("right", "-webkit-right"))
                 self.assertEqual(row["wrap"], "nowrap")
 
+    def test_a_unicode_page_name_is_the_title(self):
+        # Characters with a Shift-JIS form are written in it, the others as references.
+        name = "台本😀Ä〜.htm"
+        with tempfile.TemporaryDirectory() as folder:
+            folder = Path(folder)
+            subprocess.run([BINARY, str(SOURCE / "examples" / "scene.txt"), name.encode()], cwd=folder,
+                           check=True, capture_output=True)
+            found = what_the_browser_found((folder / name).read_bytes(), folder)
+        self.assertEqual(found["charset"], "Shift_JIS")
+        self.assertEqual(found["title"], "台本😀Ä～.htm")
 
 if __name__ == "__main__":
     unittest.main(argv=sys.argv[:1], verbosity=2)

@@ -9,6 +9,7 @@ escaped bytes from the outside.
 """
 import os
 import resource
+import select
 import signal
 import stat
 import subprocess
@@ -16,6 +17,10 @@ import sys
 import tempfile
 import unittest
 from pathlib import Path
+
+if sys.platform != "win32":
+    import pty
+    import termios
 
 BINARY = os.path.abspath(sys.argv[1])
 SOURCE = Path(sys.argv[2])
@@ -265,6 +270,141 @@ class EndToEnd(unittest.TestCase):
         self.put("page.htm", b"the author's edited page")
         self.expect(["/proc/self/mem", "page.htm"], 4, BANNER + message(SCRIPT_READ_FAILED, "/proc/self/mem"),
                     {"page.htm": b"the author's edited page"})
+
+
+class FileNamesShown(unittest.TestCase):
+    """A file name in the console texts and the page title: Unicode names
+    (UTF-8 on Linux, the command line's UTF-16 on Windows) in Shift-JIS,
+    a character without a Shift-JIS form as "?" in the texts and as a
+    character reference in the title; other bytes as typed. The file is
+    written under the name as typed."""
+
+    # label, name as typed (bytes: Linux only), shown in the console texts, in the title
+    NAMES = [
+        ("ASCII", "scene.htm", b"scene.htm", b"scene.htm"),
+        ("Japanese", "台本.htm", "台本.htm".encode("cp932"), "台本.htm".encode("cp932")),
+        ("Japanese in Shift-JIS bytes", "台本.htm".encode("cp932"), "台本.htm".encode("cp932"),
+         "台本.htm".encode("cp932")),
+        ("an emoji", "顔😀.htm", "顔?.htm".encode("cp932"), "顔&#x1F600;.htm".encode("cp932")),
+        ("A with diaeresis", "Ä.htm", b"?.htm", b"&#xC4;.htm"),
+        ("JIS-style wave dash", "〜.htm", "～.htm".encode("cp932"), "～.htm".encode("cp932")),
+    ]
+
+    def run_in(self, folder, *args):
+        result = subprocess.run(EMULATOR + [BINARY, *args], cwd=folder, capture_output=True, timeout=60)
+        return result.returncode, result.stdout
+
+    def test_messages_and_page_title(self):
+        for label, typed, shown, title in self.NAMES:
+            if isinstance(typed, bytes) and not LINUX:
+                continue  # wine hands a Windows program only names that are UTF-8 on Linux
+            typed = os.fsencode(typed)
+            with self.subTest(label), tempfile.TemporaryDirectory() as folder:
+                self.assertEqual(self.run_in(folder, typed), (2, BANNER + message(SCRIPT_MISSING, shown) + USAGE))
+                (Path(folder) / "scene.txt").write_bytes(SCRIPT)
+                self.assertEqual(self.run_in(folder, b"scene.txt", b"missing/" + typed),
+                                 (3, BANNER + message(PAGE_NOT_CREATED, b"missing/" + shown)))
+                self.assertEqual(self.run_in(folder, b"scene.txt", typed), (0, BANNER + DONE))
+                with open(os.path.join(os.fsencode(folder), typed), "rb") as page:
+                    self.assertEqual(page.read(), page_titled(title))
+
+
+def utf8(shift_jis):
+    """The same console text as a UTF-8 terminal gets it."""
+    return shift_jis.decode("cp932").encode("utf-8")
+
+
+def utf8_message(template, name):
+    return template.replace("%s", name).replace("\n", "\r\n").encode("utf-8")
+
+
+@unittest.skipUnless(LINUX, "needs a pseudo-terminal")
+class OnATerminal(unittest.TestCase):
+    """Standard output a terminal: the texts in UTF-8 where the locale's
+    character set is UTF-8, else in Shift-JIS; either way the colours are
+    reset at the end. The terminal passes bytes through unprocessed, so
+    what it reads is exactly what the program wrote."""
+
+    RESET = b"\x1b[0m"
+    UTF8 = {"LANG": "C.UTF-8"}
+
+    def setUp(self):
+        self.folder = tempfile.TemporaryDirectory()
+        self.addCleanup(self.folder.cleanup)
+        (Path(self.folder.name) / "scene.txt").write_bytes(SCRIPT)
+
+    def on_terminal(self, args, locale):
+        """Runs taletab with standard output on a new pseudo-terminal and the
+        locale variables given; its status and every byte the terminal got."""
+        env = {k: v for k, v in os.environ.items() if k not in ("LC_ALL", "LC_CTYPE", "LANG")}
+        env.update(locale)
+        controller, terminal = pty.openpty()
+        attributes = termios.tcgetattr(terminal)
+        attributes[1] &= ~termios.OPOST
+        termios.tcsetattr(terminal, termios.TCSANOW, attributes)
+        with subprocess.Popen([BINARY, *args], cwd=self.folder.name, env=env, stdin=subprocess.DEVNULL,
+                              stdout=terminal, stderr=subprocess.PIPE) as process:
+            os.close(terminal)
+            shown = b""
+            # Once the program, the terminal's last user, has closed it, reading fails (EIO).
+            while select.select([controller], [], [], 60)[0]:
+                try:
+                    chunk = os.read(controller, 65536)
+                except OSError:
+                    break
+                if not chunk:
+                    break
+                shown += chunk
+            os.close(controller)
+            self.assertEqual(process.stderr.read(), b"", "nothing goes to standard error")
+            return process.wait(timeout=60), shown
+
+    def test_utf8_terminal(self):
+        missing = "無い😀.txt"
+        for label, args, expected in [
+            ("success", [b"scene.txt", "台本.htm".encode()], (0, utf8(BANNER + DONE))),
+            ("default page", [b"scene.txt"], (0, utf8(BANNER + DEFAULTED + DONE))),
+            ("missing script, named as typed", [missing.encode()],
+             (2, utf8(BANNER) + utf8_message(SCRIPT_MISSING, missing) + utf8(USAGE))),
+            ("a Shift-JIS name read as Shift-JIS", ["無い.txt".encode("cp932")],
+             (2, utf8(BANNER) + utf8_message(SCRIPT_MISSING, "無い.txt") + utf8(USAGE))),
+            ("usage screen", [], (1, utf8(BANNER + NO_FILE_NAME + USAGE))),
+            ("page not created", [b"scene.txt", b"missing/page.htm"],
+             (3, utf8(BANNER) + utf8_message(PAGE_NOT_CREATED, "missing/page.htm"))),
+            ("page not written", [b"scene.txt", b"/dev/full"],
+             (4, utf8(BANNER) + utf8_message(PAGE_WRITE_FAILED, "/dev/full"))),
+        ]:
+            with self.subTest(label):
+                status, shown = expected
+                self.assertEqual(self.on_terminal(args, self.UTF8), (status, shown + self.RESET))
+
+    def test_other_terminals_get_shift_jis(self):
+        self.assertEqual(self.on_terminal([b"scene.txt", b"page.htm"], {"LC_ALL": "C"}),
+                         (0, BANNER + DONE + self.RESET))
+        self.assertEqual(self.on_terminal(["無い😀.txt".encode()], {"LC_ALL": "C"}),
+                         (2, BANNER + message(SCRIPT_MISSING, "無い?.txt".encode("cp932")) + USAGE + self.RESET))
+
+    def test_locale_variables_in_the_c_librarys_order(self):
+        for locale, is_utf8 in [
+            ({"LANG": "ja_JP.UTF-8"}, True),  # not installed here: the name tells all the same
+            ({"LC_CTYPE": "en_US.utf8"}, True),
+            ({"LC_ALL": "de_DE.UTF-8@euro"}, True),
+            ({}, False),
+            ({"LANG": "ja_JP.eucJP"}, False),
+            ({"LANG": "ja_JP"}, False),
+            ({"LC_ALL": "C", "LANG": "ja_JP.UTF-8"}, False),
+            ({"LC_CTYPE": "ja_JP.SJIS", "LANG": "C.UTF-8"}, False),
+            ({"LC_ALL": "", "LC_CTYPE": "ja_JP.UTF-8", "LANG": "C"}, True),  # empty counts as unset
+        ]:
+            with self.subTest(locale=locale):
+                shown = BANNER + NO_FILE_NAME + USAGE
+                self.assertEqual(self.on_terminal([], locale), (1, (utf8(shown) if is_utf8 else shown) + self.RESET))
+
+    def test_redirected_output_stays_shift_jis(self):
+        result = subprocess.run([BINARY, "無い😀.txt"], cwd=self.folder.name, capture_output=True,
+                                env={**os.environ, **self.UTF8})
+        self.assertEqual((result.returncode, result.stdout),
+                         (2, BANNER + message(SCRIPT_MISSING, "無い?.txt".encode("cp932")) + USAGE))
 
 
 if __name__ == "__main__":

@@ -1,0 +1,51 @@
+#include "console_output.h"
+
+#include "text_mode.h"
+#include "unicode.h"
+
+namespace taletab {
+
+namespace {
+
+std::string filled(std::string_view text, std::string_view name) {
+    const std::size_t slot = text.find("%s");
+    if (slot == std::string_view::npos) return std::string(text);
+    std::string out(text.substr(0, slot));
+    out += name;
+    out += text.substr(slot + 2);
+    return out;
+}
+
+}  // namespace
+
+std::string inShiftJis(std::string_view text, std::string_view name) {
+    std::string out;
+    appendWithCrLf(out, filled(text, name));
+    return out;
+}
+
+std::string inUtf8(std::string_view text, std::string_view name) {
+    const std::size_t slot = text.find("%s");
+    std::string utf8 = unicode::utf8FromShiftJis(text.substr(0, slot));
+    if (slot != std::string_view::npos) {
+        utf8 += name;
+        utf8 += unicode::utf8FromShiftJis(text.substr(slot + 2));
+    }
+    std::string out;
+    appendWithCrLf(out, utf8);
+    return out;
+}
+
+std::u16string inUtf16(std::string_view text, std::string_view name) {
+    const std::string whole = inUtf8(text, name);
+    std::string_view utf8 = whole;
+    std::u16string out;
+    while (!utf8.empty()) {
+        const unicode::Decoded c = unicode::decodeUtf8(utf8);
+        unicode::appendUtf16(out, c.length > 0 ? c.codePoint : unicode::kReplacement);
+        utf8.remove_prefix(c.length > 0 ? c.length : 1);
+    }
+    return out;
+}
+
+}  // namespace taletab

@@ -1,0 +1,24 @@
+// The program's console texts (console_texts.h: Shift-JIS, LF line ends) as
+// they go out: a file name in the "%s" slot where a text has one, and each
+// LF as CR LF. Redirected output, and a terminal that is not UTF-8, get the
+// Shift-JIS bytes, which callers that capture them rely on; a console that
+// shows Unicode gets the same text in UTF-8 or UTF-16.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace taletab {
+
+// Sent once at the end of a run where output is a terminal or console, so
+// that the colours of the last text do not stay.
+inline constexpr std::string_view kColourReset = "\x1b[0m";
+
+// The name is a FileName's "shown" form.
+std::string inShiftJis(std::string_view text, std::string_view name = {});
+
+// The name is a FileName's "unicode" form (UTF-8), which goes out as it is.
+std::string inUtf8(std::string_view text, std::string_view name = {});
+std::u16string inUtf16(std::string_view text, std::string_view name = {});
+
+}  // namespace taletab

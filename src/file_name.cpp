@@ -1,0 +1,44 @@
+#include "file_name.h"
+
+#include <cstdio>
+#include <utility>
+
+#include "code_page_932.h"
+#include "unicode.h"
+
+namespace taletab {
+
+namespace {
+
+FileName fromCodePoints(std::filesystem::path path, std::u32string_view codePoints) {
+    FileName name{std::move(path), {}, {}, {}};
+    for (const char32_t codePoint : codePoints) {
+        unicode::appendUtf8(name.unicode, codePoint);
+        char form[cp932::kMaxBytes];
+        const std::size_t length = cp932::encode(codePoint, form);
+        if (length > 0) {
+            name.shown.append(form, length);
+            name.title.append(form, length);
+        } else {
+            char reference[16];
+            std::snprintf(reference, sizeof reference, "&#x%X;", static_cast<unsigned>(codePoint));
+            name.shown += '?';
+            name.title += reference;
+        }
+    }
+    return name;
+}
+
+}  // namespace
+
+FileName fileNameFromBytes(std::filesystem::path path, std::string_view typed) {
+    if (const auto codePoints = unicode::fromUtf8(typed)) return fromCodePoints(std::move(path), *codePoints);
+
+    return {std::move(path), std::string(typed), std::string(typed), unicode::utf8FromShiftJis(typed)};
+}
+
+FileName fileNameFromUtf16(std::filesystem::path path, std::u16string_view typed) {
+    return fromCodePoints(std::move(path), unicode::fromUtf16(typed));
+}
+
+}  // namespace taletab

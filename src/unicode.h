@@ -1,0 +1,35 @@
+// UTF-8 and UTF-16, for file names and the console. Decoding is strict (no
+// overlong forms, no surrogates, nothing past U+10FFFF), so that a name that
+// is not UTF-8, a Shift-JIS name say, is told apart from one that is.
+#pragma once
+
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace taletab::unicode {
+
+inline constexpr char32_t kReplacement = 0xFFFD;
+
+struct Decoded {
+    char32_t codePoint;
+    std::size_t length;  // bytes taken, 1 to 4; 0 when the bytes do not begin with a UTF-8 character
+};
+
+// The character the bytes begin with.
+Decoded decodeUtf8(std::string_view bytes);
+
+// The code points of text that is UTF-8 throughout; nothing when it is not.
+std::optional<std::u32string> fromUtf8(std::string_view bytes);
+
+void appendUtf8(std::string& out, char32_t codePoint);
+void appendUtf16(std::u16string& out, char32_t codePoint);
+
+// Shift-JIS (code page 932) text in UTF-8; a byte that begins no character becomes U+FFFD.
+std::string utf8FromShiftJis(std::string_view shiftJis);
+
+// The code points of UTF-16 text; a surrogate without its other half becomes U+FFFD.
+std::u32string fromUtf16(std::u16string_view units);
+
+}  // namespace taletab::unicode
