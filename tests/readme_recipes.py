@@ -43,7 +43,8 @@ def readme_block(first_line):
 
 
 def page_titled(title):
-    return SCENE_PAGE.replace(b"<title>scene.htm</title>", b"<title>" + title.encode() + b"</title>")
+    """The example's page under this name: a UTF-8 name stands in its title in Shift-JIS."""
+    return SCENE_PAGE.replace(b"<title>scene.htm</title>", b"<title>" + title.encode("cp932") + b"</title>")
 
 
 def filled_in(name, mail):
