@@ -28,7 +28,7 @@ enum ExitStatus : int {
     kSuccess = 0,
     kNoFileName = 1,       // no script file named
     kScriptNotOpened = 2,  // the script file is missing, unreadable or a directory
-    kPageNotOpened = 3,    // the page cannot be created, or is the script itself
+    kPageNotOpened = 3,    // the page cannot be created, is the script itself, or is no page
     kIoFailed = 4,         // the script could not be read, or the page written, to its end
 };
 
@@ -106,10 +106,7 @@ Outcome convert(std::FILE* script, PageFile& page, std::string_view title) {
     return writer.finish() && page.commit() ? Outcome::kConverted : Outcome::kWriteFailed;
 }
 
-int run(int argc, char** argv) {
-    const platform::Console console;
-    printBanner();
-    const std::vector<platform::FileName> names = platform::fileNames(argc, argv);
+int runNamed(const std::vector<platform::FileName>& names) {
     if (names.empty()) {
         print(texts::kNoFileName);
         printUsage();
@@ -134,11 +131,16 @@ int run(int argc, char** argv) {
         print(texts::kPageIsScript, pageName.shown);
         return kPageNotOpened;
     }
+    if (!PageFile::mayBecomePage(pageName.path)) {
+        print(texts::kPageNotHtml, pageName.shown);
+        return kPageNotOpened;
+    }
     PageFile page(pageName.path);
     if (!page.stream()) {
         print(texts::kPageNotCreated, pageName.shown);
         return kPageNotOpened;
     }
+    std::fflush(stdout);  // a long run shows its banner at once
     switch (convert(scriptFile.get(), page, pageName.shown)) {
         case Outcome::kReadFailed:
             print(texts::kScriptReadFailed, script.shown);
@@ -151,6 +153,22 @@ int run(int argc, char** argv) {
     }
     print(texts::kDone);
     return kSuccess;
+}
+
+int run(int argc, char** argv) {
+    platform::prepareProcess();
+    const platform::Console console;
+    printBanner();
+    std::vector<platform::FileName> names;
+    try {
+        names = platform::fileNames(argc, argv);
+        return runNamed(names);
+    } catch (const std::bad_alloc&) {
+        // Out of memory anywhere ends the run as a script that could not be read, the page
+        // file's temporary file already gone with the stack.
+        print(texts::kScriptReadFailed, names.empty() ? std::string_view() : std::string_view(names[0].shown));
+        return kIoFailed;
+    }
 }
 
 }  // namespace

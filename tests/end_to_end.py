@@ -63,11 +63,14 @@ DEFAULT_PAGE = "\x1b[37;40mしょうがないので”%s”上へ書込みます
 PAGE_IS_SCRIPT = "\x1b[30;41m変換先のファイル”%s”は脚本ファイルそのものです。\n"
 PAGE_NOT_CREATED = "\x1b[30;41m変換先のファイル”%s”を作成できません。\n"
 PAGE_WRITE_FAILED = "\x1b[30;41m変換先のファイル”%s”への書込みに失敗しました。\n"
+PAGE_NOT_HTML = "\x1b[30;41m変換先のファイル”%s”はＨＴＭＬファイルではないので上書きしません。\n"
 SCRIPT_READ_FAILED = "\x1b[30;41m脚本ファイル”%s”の読込みに失敗しました。\n"
 DONE = sjis("正常に完了しました。\n\n")
 DEFAULTED = NO_PAGE_NAME + message(DEFAULT_PAGE, "permoa.htm")
 
 SCRIPT = (SOURCE / "examples" / "scene.txt").read_bytes()
+# A page the author has edited since it was made: its bytes must survive every failure.
+OLD_PAGE = b"<!DOCTYPE html>\r\n<html><body>the author's edited page</body></html>\r\n"
 SCENE_PAGE = (SOURCE / "tests" / "data" / "scene.htm").read_bytes()
 
 
@@ -143,7 +146,7 @@ class EndToEnd(unittest.TestCase):
 
     def test_an_existing_page_is_replaced(self):
         self.put("scene.txt")
-        self.put("page.htm", b"an older, longer page that must not survive in part" * 100)
+        self.put("page.htm", b"<html>" + b"an older, longer page that must not survive in part" * 100)
         self.expect(["scene.txt", "page.htm"], 0, BANNER + DONE,
                     {"scene.txt": SCRIPT, "page.htm": page_titled("page.htm")})
 
@@ -161,7 +164,7 @@ class EndToEnd(unittest.TestCase):
     def test_a_link_stays_a_link_to_the_replaced_page(self):
         self.put("scene.txt")
         os.mkdir(self.dir / "pages")
-        self.put("pages/real.htm", b"old page")
+        self.put("pages/real.htm", OLD_PAGE)
         os.symlink("pages/real.htm", self.dir / "link.htm")
         self.expect(["scene.txt", "link.htm"], 0, BANNER + DONE,
                     {"scene.txt": SCRIPT, "pages/real.htm": page_titled("link.htm")})
@@ -170,7 +173,7 @@ class EndToEnd(unittest.TestCase):
     @unittest.skipUnless(LINUX, "POSIX permission bits")
     def test_permission_bits(self):
         self.put("scene.txt")
-        self.put("kept.htm", b"old page")
+        self.put("kept.htm", OLD_PAGE)
         os.chmod(self.dir / "kept.htm", 0o640)
         for name, mode in [("kept.htm", 0o640), ("new.htm", 0o644)]:
             with self.subTest(name=name):
@@ -236,7 +239,7 @@ class EndToEnd(unittest.TestCase):
     @unittest.skipUnless(LINUX, "limits the file size")
     def test_failed_write_leaves_the_old_page(self):
         self.put("long.txt", SCRIPT * 5000)
-        self.put("page.htm", b"the author's edited page")
+        self.put("page.htm", OLD_PAGE)
 
         def small_file_limit():
             # Writes past the limit then fail with an error instead of a signal.
@@ -244,27 +247,27 @@ class EndToEnd(unittest.TestCase):
             resource.setrlimit(resource.RLIMIT_FSIZE, (65536, 65536))
 
         self.expect(["long.txt", "page.htm"], 4, BANNER + message(PAGE_WRITE_FAILED, "page.htm"),
-                    {"long.txt": SCRIPT * 5000, "page.htm": b"the author's edited page"},
+                    {"long.txt": SCRIPT * 5000, "page.htm": OLD_PAGE},
                     before=small_file_limit)
 
     @unittest.skipUnless(LINUX and not SANITIZED, "limits the address space")
     def test_line_longer_than_memory_is_a_failure(self):
         self.put("long.txt", b"name\t" + b"x" * (96 * 1024 * 1024))
-        self.put("page.htm", b"the author's edited page")
+        self.put("page.htm", OLD_PAGE)
 
         def small_address_space():
             resource.setrlimit(resource.RLIMIT_AS, (64 * 1024 * 1024, 64 * 1024 * 1024))
 
         status, stdout = self.run_taletab("long.txt", "page.htm", before=small_address_space)
         self.assertEqual((status, stdout), (4, BANNER + message(SCRIPT_READ_FAILED, "long.txt")))
-        self.assertEqual((self.dir / "page.htm").read_bytes(), b"the author's edited page")
+        self.assertEqual((self.dir / "page.htm").read_bytes(), OLD_PAGE)
         self.assertEqual(sorted(p.name for p in self.dir.iterdir()), ["long.txt", "page.htm"])
 
     @unittest.skipUnless(LINUX, "reads /proc/self/mem, which opens but cannot be read from its start")
     def test_failed_read_leaves_the_old_page(self):
-        self.put("page.htm", b"the author's edited page")
+        self.put("page.htm", OLD_PAGE)
         self.expect(["/proc/self/mem", "page.htm"], 4, BANNER + message(SCRIPT_READ_FAILED, "/proc/self/mem"),
-                    {"page.htm": b"the author's edited page"})
+                    {"page.htm": OLD_PAGE})
 
 
 if __name__ == "__main__":
