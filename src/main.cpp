@@ -135,12 +135,12 @@ int runNamed(const std::vector<platform::FileName>& names) {
         print(texts::kPageNotHtml, pageName.shown);
         return kPageNotOpened;
     }
+    std::fflush(stdout);  // a long run shows its banner at once
     PageFile page(pageName.path);
     if (!page.stream()) {
         print(texts::kPageNotCreated, pageName.shown);
         return kPageNotOpened;
     }
-    std::fflush(stdout);  // a long run shows its banner at once
     switch (convert(scriptFile.get(), page, pageName.shown)) {
         case Outcome::kReadFailed:
             print(texts::kScriptReadFailed, script.shown);

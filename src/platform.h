@@ -44,9 +44,7 @@ inline std::filesystem::path folderOf(const std::filesystem::path& file) {
     return file.has_parent_path() ? file.parent_path() : std::filesystem::path(".");
 }
 
-// Readies the process for a run: a closed standard stream is opened on the
-// null device (so no file the program opens can take its place); a broken
-// pipe or a file-size limit becomes a failed write instead of a signal; an
+// Readies the process for a run: a broken pipe or a file-size limit becomes a failed write instead of a signal; an
 // interruption (Ctrl-C, SIGTERM, SIGHUP, SIGQUIT; Ctrl-C, Ctrl-Break or a
 // closed console window on Windows) first removes the temporary file.
 void prepareProcess();

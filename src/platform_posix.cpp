@@ -110,10 +110,6 @@ Console::Console() { std::setvbuf(stdout, nullptr, _IOFBF, 64 * 1024); }
 Console::~Console() { std::fflush(stdout); }
 
 void prepareProcess() {
-    for (int descriptor = 0; descriptor <= 2; ++descriptor) {
-        // The lowest free descriptor is the one that was closed.
-        if (::fcntl(descriptor, F_GETFD) < 0 && errno == EBADF) ::open("/dev/null", O_RDWR);
-    }
     ::signal(SIGPIPE, SIG_IGN);
     ::signal(SIGXFSZ, SIG_IGN);
     struct sigaction action = {};

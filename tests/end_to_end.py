@@ -14,6 +14,7 @@ import stat
 import subprocess
 import sys
 import tempfile
+import time
 import unittest
 from pathlib import Path
 
@@ -21,6 +22,9 @@ BINARY = os.path.abspath(sys.argv[1])
 SOURCE = Path(sys.argv[2])
 EMULATOR = sys.argv[3:]
 LINUX = sys.platform.startswith("linux") and not EMULATOR
+# Root can become another user, to whom permissions apply, and mount file systems.
+ROOT = LINUX and os.geteuid() == 0
+NOBODY = 65534
 # A sanitized program reserves far more address space than any limit a test sets.
 SANITIZED = os.environ.get("TALETAB_SANITIZED") == "1"
 
@@ -71,12 +75,26 @@ DEFAULTED = NO_PAGE_NAME + message(DEFAULT_PAGE, "permoa.htm")
 SCRIPT = (SOURCE / "examples" / "scene.txt").read_bytes()
 # A page the author has edited since it was made: its bytes must survive every failure.
 OLD_PAGE = b"<!DOCTYPE html>\r\n<html><body>the author's edited page</body></html>\r\n"
+# Longer than the new page: none of its bytes may outlast a copy into it.
+LONG_OLD_PAGE = OLD_PAGE + b"<!-- " + b"-" * 4000 + b" -->\r\n"
 SCENE_PAGE = (SOURCE / "tests" / "data" / "scene.htm").read_bytes()
 
 
 def page_titled(title):
     """The example script's page, as written under the given name (text or bytes)."""
     return SCENE_PAGE.replace(b"<title>scene.htm</title>", b"<title>" + os.fsencode(title) + b"</title>")
+
+
+def as_nobody():
+    """Runs the program as an ordinary user: permissions do not hold for root."""
+    os.setgroups([])
+    os.setgid(NOBODY)
+    os.setuid(NOBODY)
+
+
+def leftovers(folder):
+    """Temporary files of the program's below a folder."""
+    return sorted(str(p) for p in Path(folder).rglob(".taletab-*"))
 
 
 class EndToEnd(unittest.TestCase):
@@ -96,16 +114,16 @@ class EndToEnd(unittest.TestCase):
             if p.is_file() and not p.is_symlink()
         }
 
-    def run_taletab(self, *args, stdin=None, before=None):
+    def run_taletab(self, *args, stdin=None, before=None, env=None):
         result = subprocess.run(
             EMULATOR + [BINARY, *args], cwd=self.dir, input=stdin, capture_output=True, timeout=60,
-            preexec_fn=before,
+            preexec_fn=before, env=env,
         )
         self.assertEqual(result.stderr, b"", "nothing goes to standard error")
         return result.returncode, result.stdout
 
-    def expect(self, args, status, stdout, files, stdin=None, before=None):
-        got_status, got_stdout = self.run_taletab(*args, stdin=stdin, before=before)
+    def expect(self, args, status, stdout, files, stdin=None, before=None, env=None):
+        got_status, got_stdout = self.run_taletab(*args, stdin=stdin, before=before, env=env)
         self.assertEqual(got_stdout, stdout)
         self.assertEqual(got_status, status)
         self.assertEqual(self.files(), files)
@@ -219,6 +237,259 @@ class EndToEnd(unittest.TestCase):
         os.symlink("scene.txt", self.dir / "soft.htm")
         self.expect(["scene.txt", "soft.htm"], 3, BANNER + message(PAGE_IS_SCRIPT, "soft.htm"),
                     {"scene.txt": SCRIPT})
+
+    # A file that is not a page is never replaced
+
+    def test_a_file_that_is_not_a_page_is_refused(self):
+        for label, args, files in [
+            ("a second script", ["act1.txt", "act2.txt"], {"act1.txt": SCRIPT, "act2.txt": SCRIPT}),
+            ("the page named first", ["scene.htm", "scene.txt"], {"scene.htm": OLD_PAGE, "scene.txt": SCRIPT}),
+            ("text that names a tag later", ["scene.txt", "page.htm"],
+             {"scene.txt": SCRIPT, "page.htm": b"notes: <html> goes first"}),
+            ("a tag cut short", ["scene.txt", "page.htm"], {"scene.txt": SCRIPT, "page.htm": b"  <htm"}),
+            ("a byte order mark, then text", ["scene.txt", "page.htm"],
+             {"scene.txt": SCRIPT, "page.htm": b"\xef\xbb\xbfplain text"}),
+            ("white space only", ["scene.txt", "page.htm"], {"scene.txt": SCRIPT, "page.htm": b" \r\n\t"}),
+        ]:
+            with self.subTest(label):
+                for name, data in files.items():
+                    self.put(name, data)
+                self.expect(args, 3, BANNER + message(PAGE_NOT_HTML, args[1]), files)
+                for name in files:
+                    os.remove(self.dir / name)
+
+    def test_a_script_named_like_the_default_page_is_not_replaced(self):
+        self.put("scene.txt")
+        self.put("permoa.htm", b"another script\tkept")
+        self.expect(["scene.txt"], 3, BANNER + DEFAULTED + message(PAGE_NOT_HTML, "permoa.htm"),
+                    {"scene.txt": SCRIPT, "permoa.htm": b"another script\tkept"})
+
+    def test_a_page_or_an_empty_file_is_replaced(self):
+        self.put("scene.txt")
+        for label, old in [
+            ("a byte order mark and a doctype", b"\xef\xbb\xbf<!DOCTYPE html>\r\n<html><body>old"),
+            ("white space and an upper-case tag", b"\r\n \t\f<HTML lang=ja>old"),
+            ("a lower-case doctype", b"<!doctype html><title>old</title>"),
+            ("an empty file", b""),
+        ]:
+            with self.subTest(label):
+                self.put("page.htm", old)
+                self.expect(["scene.txt", "page.htm"], 0, BANNER + DONE,
+                            {"scene.txt": SCRIPT, "page.htm": page_titled("page.htm")})
+
+    # Who may replace a page
+
+    @unittest.skipUnless(ROOT, "needs root to run the program as another user")
+    def test_a_page_the_user_may_not_write_is_refused(self):
+        self.put("scene.txt")
+        os.chmod(self.dir, 0o1777)  # a shared folder, like /tmp
+        for label, owner, mode in [("a read-only page", NOBODY, 0o444), ("another user's page", 0, 0o644)]:
+            with self.subTest(label):
+                self.put("page.htm", OLD_PAGE)
+                os.chown(self.dir / "page.htm", owner, owner)
+                os.chmod(self.dir / "page.htm", mode)
+                self.expect(["scene.txt", "page.htm"], 3, BANNER + message(PAGE_NOT_CREATED, "page.htm"),
+                            {"scene.txt": SCRIPT, "page.htm": OLD_PAGE}, before=as_nobody)
+                status = (self.dir / "page.htm").stat()
+                self.assertEqual((status.st_uid, stat.S_IMODE(status.st_mode)), (owner, mode))
+
+    @unittest.skipUnless(ROOT, "root writes what its permission bits forbid")
+    def test_root_replaces_a_read_only_page(self):
+        self.put("scene.txt")
+        self.put("page.htm", OLD_PAGE)
+        os.chmod(self.dir / "page.htm", 0o444)
+        self.expect(["scene.txt", "page.htm"], 0, BANNER + DONE,
+                    {"scene.txt": SCRIPT, "page.htm": page_titled("page.htm")})
+        self.assertEqual(stat.S_IMODE((self.dir / "page.htm").stat().st_mode), 0o444)
+
+    # Where a rename would change the page, the new page is copied into it
+
+    def copy_in_cases(self):
+        """(label, setup, user) for pages that a renamed new file could not be:
+        each setup makes page.htm from OLD_PAGE and returns what must still
+        hold of it afterwards, as a function."""
+
+        def hard_linked():
+            os.link(self.dir / "page.htm", self.dir / "other.htm")
+            return lambda: self.assertEqual((self.dir / "other.htm").read_bytes(),
+                                            (self.dir / "page.htm").read_bytes())
+
+        def access_list():
+            subprocess.run(["setfacl", "-m", "u:nobody:rw", self.dir / "page.htm"], check=True)
+            return lambda: self.assertIn(b"user:nobody:rw-", subprocess.run(
+                ["getfacl", "-p", self.dir / "page.htm"], check=True, capture_output=True).stdout)
+
+        def another_users_page():
+            os.chmod(self.dir, 0o777)  # without the sticky bit, which would refuse the rename
+            os.chmod(self.dir / "page.htm", 0o666)
+            return lambda: self.assertEqual((self.dir / "page.htm").stat().st_uid, 0)
+
+        def folder_not_writable():
+            os.chmod(self.dir / "page.htm", 0o666)
+            return lambda: None
+
+        cases = [("a hard-linked page", hard_linked, None)]
+        if ROOT:
+            cases += [("an access list", access_list, None),
+                      ("another user's page in a folder all may write", another_users_page, as_nobody),
+                      ("a folder the user may not write", folder_not_writable, as_nobody)]
+        return cases
+
+    def prepare_copy_in(self, setup):
+        """Makes the page and its folder for one copy-in case; returns the
+        check of what must hold afterwards and the program's environment,
+        whose TMPDIR is a folder of the test's, open to every user."""
+        for name in os.listdir(self.dir):
+            os.remove(self.dir / name)  # the folder's files from the case before
+        os.chmod(self.dir, 0o755)
+        self.put("page.htm", LONG_OLD_PAGE)
+        holds = setup()
+        return holds, dict(os.environ, TMPDIR=self.scratch_folder())
+
+    def scratch_folder(self):
+        folder = tempfile.TemporaryDirectory()
+        self.addCleanup(folder.cleanup)
+        os.chmod(folder.name, 0o1777)
+        return folder.name
+
+    @unittest.skipUnless(LINUX, "POSIX links, access lists and permissions")
+    def test_a_page_that_a_rename_would_change_is_copied_into(self):
+        for label, setup, user in self.copy_in_cases():
+            with self.subTest(label):
+                holds, env = self.prepare_copy_in(setup)
+                inode = (self.dir / "page.htm").stat().st_ino
+                scene = self.scratch_folder() + "/scene.txt"
+                Path(scene).write_bytes(SCRIPT)
+                self.assertEqual(self.run_taletab(scene, "page.htm", before=user, env=env), (0, BANNER + DONE))
+                self.assertEqual((self.dir / "page.htm").read_bytes(), page_titled("page.htm"))
+                self.assertEqual((self.dir / "page.htm").stat().st_ino, inode, "the page is the same file")
+                holds()
+                self.assertEqual(leftovers(self.dir) + leftovers(env["TMPDIR"]), [])
+
+    @unittest.skipUnless(LINUX, "POSIX links, access lists and permissions")
+    def test_a_failure_before_the_copy_leaves_the_old_page(self):
+        def small_file_limit():
+            resource.setrlimit(resource.RLIMIT_FSIZE, (65536, 65536))
+
+        faults = [
+            ("a read error", "/proc/self/mem", SCRIPT_READ_FAILED, "/proc/self/mem", None),
+            ("a file-size limit", "long.txt", PAGE_WRITE_FAILED, "page.htm", small_file_limit),
+        ]
+        for label, setup, user in self.copy_in_cases():
+            for fault, script, failed, named, limit in faults:
+                with self.subTest(label, fault=fault):
+                    holds, env = self.prepare_copy_in(setup)
+                    long_script = Path(env["TMPDIR"]) / "long.txt"
+                    long_script.write_bytes(SCRIPT * 5000)
+                    script_path = script if script.startswith("/") else str(long_script)
+
+                    def before():
+                        if limit:
+                            limit()
+                        if user:
+                            user()
+
+                    status, stdout = self.run_taletab(script_path, "page.htm", before=before, env=env)
+                    shown = script_path if failed is SCRIPT_READ_FAILED else named
+                    self.assertEqual((status, stdout), (4, BANNER + message(failed, shown)))
+                    self.assertEqual((self.dir / "page.htm").read_bytes(), LONG_OLD_PAGE)
+                    self.assertEqual(leftovers(self.dir) + leftovers(env["TMPDIR"]), [])
+
+    @unittest.skipUnless(ROOT, "mounts a small file system")
+    def test_a_file_system_out_of_inodes_takes_the_page_by_copy(self):
+        self.put("scene.txt")
+        full = self.dir / "full"
+        full.mkdir()
+        if subprocess.run(["mount", "-t", "tmpfs", "-o", "size=1m,nr_inodes=3", "tmpfs", full],
+                          capture_output=True).returncode != 0:
+            self.skipTest("mount is not permitted here")
+        self.addCleanup(subprocess.run, ["umount", full], check=True)
+        (full / "page.htm").write_bytes(OLD_PAGE)
+        for _ in range(3):  # every inode taken: the folder takes no new file
+            try:
+                (full / f"filler{_}").write_bytes(b"")
+            except OSError:
+                break
+        env = dict(os.environ, TMPDIR=self.scratch_folder())
+        inode = (full / "page.htm").stat().st_ino
+        self.assertEqual(self.run_taletab("scene.txt", "full/page.htm", env=env), (0, BANNER + DONE))
+        self.assertEqual((full / "page.htm").read_bytes(), page_titled("full/page.htm"))
+        self.assertEqual((full / "page.htm").stat().st_ino, inode)
+        self.assertEqual(self.run_taletab("scene.txt", "full/new.htm", env=env),
+                         (3, BANNER + message(PAGE_NOT_CREATED, "full/new.htm")))
+        self.assertEqual(leftovers(self.dir) + leftovers(env["TMPDIR"]), [])
+
+    @unittest.skipUnless(ROOT, "bind-mounts a file")
+    def test_a_bind_mounted_page_is_copied_into(self):
+        self.put("scene.txt")
+        self.put("source.htm", OLD_PAGE)
+        self.put("page.htm", b"")
+        if subprocess.run(["mount", "--bind", self.dir / "source.htm", self.dir / "page.htm"],
+                          capture_output=True).returncode != 0:
+            self.skipTest("mount is not permitted here")
+        self.addCleanup(subprocess.run, ["umount", self.dir / "page.htm"], check=True)
+        # The rename fails (EBUSY): the page is copied in through the mount instead.
+        self.assertEqual(self.run_taletab("scene.txt", "page.htm"), (0, BANNER + DONE))
+        self.assertEqual((self.dir / "source.htm").read_bytes(), page_titled("page.htm"))
+        self.assertEqual(leftovers(self.dir), [])
+
+    # Interruptions and a lost standard output
+
+    @unittest.skipUnless(LINUX, "POSIX signals and FIFOs")
+    def test_an_interruption_removes_the_temporary_file(self):
+        self.put("alone.htm", OLD_PAGE)
+        self.put("linked.htm", OLD_PAGE)
+        os.link(self.dir / "linked.htm", self.dir / "other.htm")
+        # Renamed over, copied into, made new.
+        for page in ["alone.htm", "linked.htm", "new.htm"]:
+            for signal_number in [signal.SIGINT, signal.SIGTERM, signal.SIGHUP, signal.SIGQUIT]:
+                with self.subTest(page=page, signal=signal_number.name):
+                    status, stdout = self.interrupt(page, signal_number)
+                    self.assertEqual(status, -signal_number, "ended by that signal")
+                    self.assertEqual(stdout, BANNER, "the banner came before the conversion")
+                    self.assertEqual(self.files(),
+                                     {"alone.htm": OLD_PAGE, "linked.htm": OLD_PAGE, "other.htm": OLD_PAGE})
+
+    def interrupt(self, page, signal_number):
+        """Runs the program on a FIFO script that never ends, sends the signal
+        once the temporary file exists; returns the status and output."""
+        fifo = self.dir / "script.fifo"
+        os.mkfifo(fifo)
+        writer = os.open(fifo, os.O_RDWR)  # held open: the program waits for the rest of the script
+        try:
+            os.write(writer, SCRIPT)
+            process = subprocess.Popen(
+                EMULATOR + [BINARY, "script.fifo", page], cwd=self.dir, stdout=subprocess.PIPE,
+                stderr=subprocess.PIPE, preexec_fn=lambda: resource.setrlimit(resource.RLIMIT_CORE, (0, 0)))
+            for _ in range(1000):
+                if leftovers(self.dir) or process.poll() is not None:
+                    break
+                time.sleep(0.01)
+            self.assertNotEqual(leftovers(self.dir), [], "the temporary file was made")
+            process.send_signal(signal_number)
+            stdout, stderr = process.communicate(timeout=60)
+        finally:
+            os.close(writer)
+            os.remove(fifo)
+        self.assertEqual(stderr, b"")
+        return process.returncode, stdout
+
+    @unittest.skipUnless(LINUX, "closes a descriptor")
+    def test_standard_output_closed_or_a_broken_pipe(self):
+        self.put("scene.txt")
+        read_end, write_end = os.pipe()
+        os.close(read_end)
+        self.addCleanup(os.close, write_end)
+        for label, stdout, before in [
+            ("closed", subprocess.DEVNULL, lambda: os.close(1)),
+            ("closed with standard input", subprocess.DEVNULL, lambda: (os.close(0), os.close(1))),
+            ("a broken pipe", write_end, None),
+        ]:
+            with self.subTest(label):
+                result = subprocess.run([BINARY, "scene.txt", "page.htm"], cwd=self.dir, stdout=stdout,
+                                        stderr=subprocess.PIPE, preexec_fn=before, pass_fds=[write_end])
+                self.assertEqual((result.returncode, result.stderr), (0, b""))
+                self.assertEqual(self.files(), {"scene.txt": SCRIPT, "page.htm": page_titled("page.htm")})
 
     # The page cannot be written
 
