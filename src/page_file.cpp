@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cctype>
 #include <string_view>
-#include <system_error>
 
 namespace taletab {
 
@@ -32,9 +31,9 @@ bool beginsLikeHtml(std::string_view head) {
 }  // namespace
 
 bool PageFile::mayBecomePage(const fs::path& name) {
-    std::error_code error;
-    if (!fs::is_regular_file(name, error)) return true;
-    std::FILE* file = platform::openFile(name, "rb");
+    const platform::PageTarget page = platform::examinePage(name);
+    if (page.kind != platform::PageTarget::Kind::kExisting) return true;
+    std::FILE* file = platform::openFile(page.file, "rb");
     if (!file) return false;
     char head[kHeadBytesChecked];
     const std::size_t got = std::fread(head, 1, sizeof head, file);
