@@ -78,8 +78,9 @@ std::FILE* createTemporary(const std::filesystem::path& folder, std::filesystem:
 // The system's folder for temporary files (TMPDIR or /tmp; GetTempPathW).
 std::filesystem::path systemTemporaryFolder();
 
-// Gives a temporary file the owner, group and permissions of the page it
-// replaces, or those of a new file. False where they could not all be given.
+// Gives a temporary file the owner, group and permissions (on Windows the
+// attributes) of the page it replaces, or those of a new file. False where
+// they could not all be given.
 bool takeOverOwnership(std::FILE* temporary, const PageTarget& page);
 
 // Writes the stream's buffer out and waits until the file's bytes are on the disk.

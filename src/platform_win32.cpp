@@ -188,10 +188,11 @@ PageTarget examinePage(const fs::path& name) {
     }
     CloseHandle(file);
     if (page.kind == PageTarget::Kind::kExisting) {
-        // The read-only attribute, the access list and another program's lock all answer here.
+        // The access list and another program's lock answer here; the read-only attribute
+        // too, but for an administrator under wine, which writes as the Linux root would.
         const HANDLE writer = openExisting(page.file.wstring(), GENERIC_WRITE, shareAll);
-        page.writable = writer != INVALID_HANDLE_VALUE;
-        if (page.writable) CloseHandle(writer);
+        page.writable = writer != INVALID_HANDLE_VALUE && !(information.dwFileAttributes & FILE_ATTRIBUTE_READONLY);
+        if (writer != INVALID_HANDLE_VALUE) CloseHandle(writer);
     }
     return page;
 }
@@ -231,8 +232,19 @@ fs::path systemTemporaryFolder() {
     return filled([](wchar_t* buffer, DWORD size) { return GetTempPathW(size, buffer); });
 }
 
-// ReplaceFileW gives the new file the page's attributes and access list itself.
-bool takeOverOwnership(std::FILE*, const PageTarget&) { return true; }
+// ReplaceFileW gives the new file the page's access list, and its attributes too;
+// they are given here as well, for systems (wine) whose ReplaceFileW only renames.
+bool takeOverOwnership(std::FILE* temporary, const PageTarget& page) {
+    if (page.kind == PageTarget::Kind::kNew) return true;
+    const DWORD kept = FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
+                       FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
+    const DWORD attributes = GetFileAttributesW(page.file.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) return false;
+    FILE_BASIC_INFO information = {};  // times of zero are left as they are
+    information.FileAttributes = (attributes & kept) ? (attributes & kept) : FILE_ATTRIBUTE_NORMAL;
+    return SetFileInformationByHandle(reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(temporary))), FileBasicInfo,
+                                      &information, sizeof information) != 0;
+}
 
 bool syncToDisk(std::FILE* stream) {
     return std::fflush(stream) == 0 &&

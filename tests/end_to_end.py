@@ -22,6 +22,7 @@ BINARY = os.path.abspath(sys.argv[1])
 SOURCE = Path(sys.argv[2])
 EMULATOR = sys.argv[3:]
 LINUX = sys.platform.startswith("linux") and not EMULATOR
+WINE = bool(EMULATOR)
 # Root can become another user, to whom permissions apply, and mount file systems.
 ROOT = LINUX and os.geteuid() == 0
 NOBODY = 65534
@@ -490,6 +491,63 @@ class EndToEnd(unittest.TestCase):
                                         stderr=subprocess.PIPE, preexec_fn=before, pass_fds=[write_end])
                 self.assertEqual((result.returncode, result.stderr), (0, b""))
                 self.assertEqual(self.files(), {"scene.txt": SCRIPT, "page.htm": page_titled("page.htm")})
+
+    # Windows page names, under wine
+
+    @unittest.skipUnless(WINE, "Windows names and attributes: the Windows program under wine")
+    def test_windows_page_names(self):
+        self.put("scene.txt")
+        deep = "/".join(["d" * 99] * 3)  # a folder name of 299 characters, past MAX_PATH
+        os.makedirs(self.dir / deep)
+        absolute = "\\\\?\\Z:" + str(self.dir).replace("/", "\\") + "\\page.htm"
+        # (label, name as typed, the page's file or None, whether it exists before, status, message)
+        for label, name, file, existing, status, stdout in [
+            ("an existing page in a long folder", deep + "/page.htm", deep + "/page.htm", True, 0, DONE),
+            ("a new page in a long folder", deep + "/new.htm", deep + "/new.htm", False, 0, DONE),
+            ("a \\?\ name", absolute, "page.htm", True, 0, DONE),
+            ("a drive-relative name", "Z:page.htm", "page.htm", True, 0, DONE),
+            ("the null device", "NUL", None, False, 0, DONE),
+            ("the null device with an extension", "nul.htm", None, False, 0, DONE),
+            ("a name with ?", "a?b.htm", None, False, 3, message(PAGE_NOT_CREATED, "a?b.htm")),
+            ("a name with |", "a|b.htm", None, False, 3, message(PAGE_NOT_CREATED, "a|b.htm")),
+        ]:
+            with self.subTest(label):
+                if existing:
+                    self.put(file, OLD_PAGE)
+                files = {"scene.txt": SCRIPT}
+                if file:
+                    files[file] = page_titled(name)
+                self.expect(["scene.txt", name], status, BANNER + stdout, files)
+                if file:
+                    os.remove(self.dir / file)
+
+    @unittest.skipUnless(WINE, "Windows names and attributes: the Windows program under wine")
+    def test_windows_failures_leave_the_old_page(self):
+        absolute = "\\\\?\\Z:" + str(self.dir).replace("/", "\\") + "\\page.htm"
+        self.put("page.htm", OLD_PAGE)
+        self.expect(["/proc/self/mem", absolute], 4, BANNER + message(SCRIPT_READ_FAILED, "/proc/self/mem"),
+                    {"page.htm": OLD_PAGE})
+        self.put("scene.txt")
+        os.chmod(self.dir / "page.htm", 0o444)  # wine's read-only attribute
+        self.expect(["scene.txt", "page.htm"], 3, BANNER + message(PAGE_NOT_CREATED, "page.htm"),
+                    {"scene.txt": SCRIPT, "page.htm": OLD_PAGE})
+
+    @unittest.skipUnless(WINE, "Windows names and attributes: the Windows program under wine")
+    def test_windows_page_keeps_its_attributes_and_links(self):
+        self.put("scene.txt")
+        self.put("page.htm", OLD_PAGE)
+        self.put("linked.htm", OLD_PAGE)
+        os.link(self.dir / "linked.htm", self.dir / "other.htm")
+        subprocess.run(EMULATOR + ["cmd", "/c", "attrib", "+s", "page.htm"], cwd=self.dir, check=True,
+                       capture_output=True)
+        for name in ["page.htm", "linked.htm"]:
+            self.assertEqual(self.run_taletab("scene.txt", name), (0, BANNER + DONE))
+        attributes = subprocess.run(EMULATOR + ["cmd", "/c", "attrib", "page.htm"], cwd=self.dir, check=True,
+                                    capture_output=True).stdout
+        self.assertIn(b"S", attributes.split(b"Z:")[0], "the system attribute is kept")
+        self.assertEqual(self.files(), {"scene.txt": SCRIPT, "page.htm": page_titled("page.htm"),
+                                        "linked.htm": page_titled("linked.htm"),
+                                        "other.htm": page_titled("linked.htm")})
 
     # The page cannot be written
 
