@@ -592,6 +592,32 @@ class EndToEnd(unittest.TestCase):
         self.assertEqual((self.dir / "page.htm").read_bytes(), OLD_PAGE)
         self.assertEqual(sorted(p.name for p in self.dir.iterdir()), ["long.txt", "page.htm"])
 
+    @unittest.skipUnless(LINUX and not SANITIZED, "limits the address space")
+    def test_running_out_of_memory_anywhere_is_a_failed_read(self):
+        """Address-space limits in steps, up to one the program needs no more
+        than: each run either converts or ends with the read-failed message,
+        never a crash, a word on standard error or a temporary file left.
+        Limits too small for the C library to start the program (it prints
+        nothing then) are passed over."""
+        self.put("scene.txt")
+        failed = 0
+        for limit in range(1024 * 1024, 32 * 1024 * 1024, 64 * 1024):
+            self.put("page.htm", OLD_PAGE)
+            result = subprocess.run(
+                [BINARY, "scene.txt", "page.htm"], cwd=self.dir, capture_output=True, timeout=60,
+                preexec_fn=lambda: resource.setrlimit(resource.RLIMIT_AS, (limit, limit)))
+            if result.stdout == b"":
+                continue
+            outcome = (limit, result.returncode, result.stdout, result.stderr, sorted(self.files()))
+            if result.returncode == 0:
+                break
+            failed += 1
+            self.assertEqual(outcome, (limit, 4, BANNER + message(SCRIPT_READ_FAILED, "scene.txt"), b"",
+                                       ["page.htm", "scene.txt"]))
+            self.assertEqual((self.dir / "page.htm").read_bytes(), OLD_PAGE)
+        self.assertEqual(outcome[1:4], (0, BANNER + DONE, b""), "the largest limit converts")
+        self.assertGreater(failed, 0, "some limit let the program start but not finish")
+
     @unittest.skipUnless(LINUX, "reads /proc/self/mem, which opens but cannot be read from its start")
     def test_failed_read_leaves_the_old_page(self):
         self.put("page.htm", OLD_PAGE)
