@@ -80,7 +80,7 @@ bool PageFile::commit() {
         temporary_.clear();
         return true;
     }
-    // A rename the system refused (another file system, a bind mount) still leaves the copy.
+    // The system refused the rename (another file system, a bind mount): the page is copied in.
     return target_.kind == platform::PageTarget::Kind::kExisting && platform::copyInto(temporary_, target_.file);
 }
 
