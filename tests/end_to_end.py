@@ -293,6 +293,10 @@ class EndToEnd(unittest.TestCase):
                             {"scene.txt": SCRIPT, "page.htm": OLD_PAGE}, before=as_nobody)
                 status = (self.dir / "page.htm").stat()
                 self.assertEqual((status.st_uid, stat.S_IMODE(status.st_mode)), (owner, mode))
+        os.chmod(self.dir, 0o755)
+        with self.subTest("a new page in a folder the user may not write"):
+            self.expect(["scene.txt", "new.htm"], 3, BANNER + message(PAGE_NOT_CREATED, "new.htm"),
+                        {"scene.txt": SCRIPT, "page.htm": OLD_PAGE}, before=as_nobody)
 
     @unittest.skipUnless(ROOT, "root writes what its permission bits forbid")
     def test_root_replaces_a_read_only_page(self):
