@@ -440,17 +440,20 @@ class EndToEnd(unittest.TestCase):
 
     # Interruptions and a lost standard output
 
-    @unittest.skipUnless(LINUX, "POSIX signals and FIFOs")
+    @unittest.skipUnless(sys.platform.startswith("linux"), "signals and FIFOs (wine turns SIGINT into Ctrl-C)")
     def test_an_interruption_removes_the_temporary_file(self):
         self.put("alone.htm", OLD_PAGE)
         self.put("linked.htm", OLD_PAGE)
         os.link(self.dir / "linked.htm", self.dir / "other.htm")
+        # Windows has only Ctrl-C to catch; wine's default handler then exits with 0.
+        signals = [signal.SIGINT] if WINE else [signal.SIGINT, signal.SIGTERM, signal.SIGHUP, signal.SIGQUIT]
         # Renamed over, copied into, made new.
         for page in ["alone.htm", "linked.htm", "new.htm"]:
-            for signal_number in [signal.SIGINT, signal.SIGTERM, signal.SIGHUP, signal.SIGQUIT]:
+            for signal_number in signals:
                 with self.subTest(page=page, signal=signal_number.name):
                     status, stdout = self.interrupt(page, signal_number)
-                    self.assertEqual(status, -signal_number, "ended by that signal")
+                    if not WINE:
+                        self.assertEqual(status, -signal_number, "ended by that signal")
                     self.assertEqual(stdout, BANNER, "the banner came before the conversion")
                     self.assertEqual(self.files(),
                                      {"alone.htm": OLD_PAGE, "linked.htm": OLD_PAGE, "other.htm": OLD_PAGE})
