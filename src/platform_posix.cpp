@@ -33,14 +33,14 @@ sigset_t interruptions() {
     return set;
 }
 
-// Keeps the interruptions waiting for as long as it lives.
+// Keeps the interruptions waiting, in this thread, for as long as it lives.
 class InterruptionsHeld {
 public:
     InterruptionsHeld() {
         const sigset_t set = interruptions();
-        ::sigprocmask(SIG_BLOCK, &set, &previous_);
+        ::pthread_sigmask(SIG_BLOCK, &set, &previous_);
     }
-    ~InterruptionsHeld() { ::sigprocmask(SIG_SETMASK, &previous_, nullptr); }
+    ~InterruptionsHeld() { ::pthread_sigmask(SIG_SETMASK, &previous_, nullptr); }
     InterruptionsHeld(const InterruptionsHeld&) = delete;
     InterruptionsHeld& operator=(const InterruptionsHeld&) = delete;
 
