@@ -302,10 +302,13 @@ class EndToEnd(unittest.TestCase):
     def test_root_replaces_a_read_only_page(self):
         self.put("scene.txt")
         self.put("page.htm", OLD_PAGE)
+        os.chown(self.dir / "page.htm", NOBODY, NOBODY)
         os.chmod(self.dir / "page.htm", 0o444)
         self.expect(["scene.txt", "page.htm"], 0, BANNER + DONE,
                     {"scene.txt": SCRIPT, "page.htm": page_titled("page.htm")})
-        self.assertEqual(stat.S_IMODE((self.dir / "page.htm").stat().st_mode), 0o444)
+        status = (self.dir / "page.htm").stat()
+        self.assertEqual((status.st_uid, status.st_gid, stat.S_IMODE(status.st_mode)), (NOBODY, NOBODY, 0o444),
+                         "the page keeps its owner, group and mode")
 
     # Where a rename would change the page, the new page is copied into it
 
