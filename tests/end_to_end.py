@@ -314,8 +314,8 @@ class EndToEnd(unittest.TestCase):
 
     def copy_in_cases(self):
         """(label, setup, user) for pages that a renamed new file could not be:
-        each setup makes page.htm from OLD_PAGE and returns what must still
-        hold of it afterwards, as a function."""
+        each setup shapes the page.htm it is given and returns, as a function,
+        the check of what must still hold of it afterwards."""
 
         def hard_linked():
             os.link(self.dir / "page.htm", self.dir / "other.htm")
@@ -379,27 +379,20 @@ class EndToEnd(unittest.TestCase):
         def small_file_limit():
             resource.setrlimit(resource.RLIMIT_FSIZE, (65536, 65536))
 
-        faults = [
-            ("a read error", "/proc/self/mem", SCRIPT_READ_FAILED, "/proc/self/mem", None),
-            ("a file-size limit", "long.txt", PAGE_WRITE_FAILED, "page.htm", small_file_limit),
-        ]
         for label, setup, user in self.copy_in_cases():
-            for fault, script, failed, named, limit in faults:
+            for fault in ["a read error", "a file-size limit"]:
                 with self.subTest(label, fault=fault):
-                    holds, env = self.prepare_copy_in(setup)
-                    long_script = Path(env["TMPDIR"]) / "long.txt"
-                    long_script.write_bytes(SCRIPT * 5000)
-                    script_path = script if script.startswith("/") else str(long_script)
-
-                    def before():
-                        if limit:
-                            limit()
-                        if user:
-                            user()
-
-                    status, stdout = self.run_taletab(script_path, "page.htm", before=before, env=env)
-                    shown = script_path if failed is SCRIPT_READ_FAILED else named
-                    self.assertEqual((status, stdout), (4, BANNER + message(failed, shown)))
+                    _, env = self.prepare_copy_in(setup)
+                    if fault == "a read error":
+                        script, stdout, limit = "/proc/self/mem", message(SCRIPT_READ_FAILED, "/proc/self/mem"), None
+                    else:
+                        script, stdout, limit = env["TMPDIR"] + "/long.txt", message(PAGE_WRITE_FAILED, "page.htm"), \
+                            small_file_limit
+                        Path(script).write_bytes(SCRIPT * 5000)
+                    steps = [step for step in (limit, user) if step]
+                    status, got = self.run_taletab(script, "page.htm", before=lambda: [step() for step in steps],
+                                                   env=env)
+                    self.assertEqual((status, got), (4, BANNER + stdout))
                     self.assertEqual((self.dir / "page.htm").read_bytes(), LONG_OLD_PAGE)
                     self.assertEqual(leftovers(self.dir) + leftovers(env["TMPDIR"]), [])
 
