@@ -18,10 +18,11 @@
 //   copied into the existing page, which stays the same file and is synced.
 // - Direct. A device or a pipe (/dev/null, NUL) is written as it is opened.
 //
-// Refused before anything is written: an existing page the user could not
-// open for writing (a read-only page, another user's page; root on Linux
-// writes as ever), and a name no file can be made under. The run flow also
-// refuses to replace a file that is not a page (see mayBecomePage).
+// Refused before anything is written ("cannot be created"): an existing
+// page the user could not open for writing (a read-only page, another
+// user's page; root on Linux writes as ever), a name no file can be made
+// under, and a page for which no temporary file can be made anywhere. The
+// run flow also refuses to replace a file that is not a page (mayBecomePage).
 //
 // A failure before the rename or the copy leaves the old page byte for byte;
 // a failure during the copy leaves it damaged and is reported as a failed
