@@ -28,7 +28,7 @@ enum ExitStatus : int {
     kSuccess = 0,
     kNoFileName = 1,       // no script file named
     kScriptNotOpened = 2,  // the script file is missing, unreadable or a directory
-    kPageNotOpened = 3,    // the page cannot be created, or is the script itself
+    kPageNotOpened = 3,    // the page cannot be created, is the script itself, or is no page
     kIoFailed = 4,         // the script could not be read, or the page written, to its end
 };
 
@@ -91,10 +91,7 @@ Outcome convert(std::FILE* script, PageFile& page, std::string_view title) {
     return writer.finish() && page.commit() ? Outcome::kConverted : Outcome::kWriteFailed;
 }
 
-int run(int argc, char** argv) {
-    const platform::Console console;
-    printBanner(console);
-    const std::vector<FileName> names = platform::fileNames(argc, argv);
+int runNamed(const platform::Console& console, const std::vector<FileName>& names) {
     if (names.empty()) {
         console.print(texts::kNoFileName);
         printUsage(console);
@@ -119,6 +116,11 @@ int run(int argc, char** argv) {
         console.print(texts::kPageIsScript, pageName);
         return kPageNotOpened;
     }
+    if (!PageFile::mayBecomePage(pageName.path)) {
+        console.print(texts::kPageNotHtml, pageName);
+        return kPageNotOpened;
+    }
+    std::fflush(stdout);  // a long run shows its banner at once
     PageFile page(pageName.path);
     if (!page.stream()) {
         console.print(texts::kPageNotCreated, pageName);
@@ -136,6 +138,23 @@ int run(int argc, char** argv) {
     }
     console.print(texts::kDone);
     return kSuccess;
+}
+
+int run(int argc, char** argv) {
+    platform::prepareProcess();
+    const platform::Console console;
+    printBanner(console);
+    std::vector<FileName> names;
+    try {
+        names = platform::fileNames(argc, argv);
+        return runNamed(console, names);
+    } catch (const std::bad_alloc&) {
+        // Out of memory anywhere ends the run as a script that could not be read, the page
+        // file's temporary file already gone with the stack.
+        const FileName none;
+        console.print(texts::kScriptReadFailed, names.empty() ? none : names[0]);
+        return kIoFailed;
+    }
 }
 
 }  // namespace

@@ -47,19 +47,58 @@ inline std::filesystem::path folderOf(const std::filesystem::path& file) {
     return file.has_parent_path() ? file.parent_path() : std::filesystem::path(".");
 }
 
+// Readies the process for a run: a broken pipe or a file-size limit becomes a failed write instead of a signal; an
+// interruption (Ctrl-C, SIGTERM, SIGHUP, SIGQUIT; Ctrl-C, Ctrl-Break or a
+// closed console window on Windows) first removes the temporary file.
+void prepareProcess();
+
 // Opens a file in binary mode ("rb" or "wb"); null when it cannot be opened.
 std::FILE* openFile(const std::filesystem::path& name, const char* mode);
 
 // Whether two names reach the same file, by any spelling or link.
 bool sameFile(const std::filesystem::path& a, const std::filesystem::path& b);
 
-// Makes a new, empty file beside the page that the page file writes first
-// and puts in place once it is complete; it gets the permission bits (and,
-// where allowed, the owner) of the file it replaces. Null when the folder
-// takes no new file.
-std::FILE* createTemporaryBeside(const std::filesystem::path& target, std::filesystem::path& temporary);
+// The page file's primitives; page_file.h states the rules they serve.
 
-// Puts the complete new file in the target's place. False if that failed.
-bool replace(const std::filesystem::path& temporary, const std::filesystem::path& target);
+// What a page's name stands for before anything is written.
+struct PageTarget {
+    enum class Kind {
+        kNew,       // no file of that name yet, and a name the system can create
+        kExisting,  // a regular file, reached through any links
+        kDirect,    // a device, a pipe, or a name only opening it can judge
+    };
+    Kind kind = Kind::kDirect;
+    std::filesystem::path file;  // kNew, kExisting: the file to make or replace
+    bool writable = false;       // kExisting: the user could open it for writing
+    bool renameKeepsIt = false;  // kExisting: a renamed new file can be it (one link, no access list)
+};
+PageTarget examinePage(const std::filesystem::path& name);
+
+// Makes a new, empty file in a folder, open for reading and writing, and
+// watches it: an interruption removes it. Null when the folder takes no new file.
+std::FILE* createTemporary(const std::filesystem::path& folder, std::filesystem::path& name);
+
+// The system's folder for temporary files (TMPDIR or /tmp; GetTempPathW).
+std::filesystem::path systemTemporaryFolder();
+
+// Gives a temporary file the owner, group and permissions (on Windows the
+// attributes) of the page it replaces, or those of a new file. False where
+// they could not all be given.
+bool takeOverOwnership(std::FILE* temporary, const PageTarget& page);
+
+// Writes the stream's buffer out and waits until the file's bytes are on the disk.
+bool syncToDisk(std::FILE* stream);
+
+// Puts a complete, closed temporary file in the page's place by renaming
+// it, and the folder's new entry on the disk; the file is no longer
+// watched. False if the system refused; the temporary file is then left.
+bool renameOver(const std::filesystem::path& temporary, const PageTarget& page);
+
+// Copies a complete temporary file into the existing page, in place, and
+// waits for the disk; interruptions wait until it is done. False on failure.
+bool copyInto(const std::filesystem::path& temporary, const std::filesystem::path& page);
+
+// Removes a temporary file and stops watching it.
+void removeTemporary(const std::filesystem::path& temporary);
 
 }  // namespace taletab::platform

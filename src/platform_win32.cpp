@@ -5,6 +5,7 @@
 // shellapi.h needs the types of windows.h.
 #include <shellapi.h>
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -34,6 +35,92 @@ bool fileIdentity(const fs::path& name, BY_HANDLE_FILE_INFORMATION& identity) {
     return known;
 }
 
+// The temporary file an interruption removes, if any; the lock keeps the
+// console control handler, which runs in a thread of its own, out of a change
+// of it, a rename and a copy into the page.
+SRWLOCK watchLock = SRWLOCK_INIT;
+std::wstring watchedName;
+bool watching = false;
+
+class WatchLocked {
+public:
+    WatchLocked() { AcquireSRWLockExclusive(&watchLock); }
+    ~WatchLocked() { ReleaseSRWLockExclusive(&watchLock); }
+    WatchLocked(const WatchLocked&) = delete;
+    WatchLocked& operator=(const WatchLocked&) = delete;
+};
+
+// The console whose colours an interruption resets and whose mode it puts
+// back, as the Console found it.
+HANDLE consoleToReset = nullptr;
+HANDLE consoleToRestore = nullptr;
+DWORD consoleModeFound = 0;
+
+// Ctrl-C, Ctrl-Break, a closed window, a logoff: the temporary file goes
+// (it is open with FILE_SHARE_DELETE, so it is removed as the process
+// closes it) and the default handler ends the process. The lock stays
+// taken, so no new temporary file is made meanwhile.
+BOOL WINAPI onConsoleControl(DWORD) {
+    AcquireSRWLockExclusive(&watchLock);
+    if (watching) DeleteFileW(watchedName.c_str());
+    if (consoleToReset) writeConsole(consoleToReset, inUtf16(kColourReset));
+    if (consoleToRestore) SetConsoleMode(consoleToRestore, consoleModeFound);
+    return FALSE;
+}
+
+// A string the system fills, of whatever length: `fill(buffer, size)`
+// returns the length needed, or 0 on failure.
+template <typename Fill>
+std::wstring filled(Fill fill) {
+    std::wstring text(MAX_PATH, L'\0');
+    for (;;) {
+        const DWORD needed = fill(text.data(), static_cast<DWORD>(text.size()));
+        if (needed == 0) return {};
+        if (needed < text.size()) {
+            text.resize(needed);
+            return text;
+        }
+        text.resize(needed);
+    }
+}
+
+// An absolute name in the form that lifts the length limit: \\?\C:\... or
+// \\?\UNC\server\share\...; \\?\ and \\.\ names are taken as they are.
+std::wstring longName(const std::wstring& name) {
+    if (name.rfind(LR"(\\?\)", 0) == 0 || name.rfind(LR"(\\.\)", 0) == 0) return name;
+    // A drive-relative name (Z:page.htm) is taken in that drive's current folder.
+    const std::wstring full =
+        filled([&](wchar_t* buffer, DWORD size) { return GetFullPathNameW(name.c_str(), size, buffer, nullptr); });
+    if (full.empty()) return name;
+    if (full.rfind(LR"(\\)", 0) == 0) return LR"(\\?\UNC\)" + full.substr(2);
+    return LR"(\\?\)" + full;
+}
+
+// The file an open handle reaches, links followed, in its long form.
+std::wstring finalName(HANDLE file, const fs::path& name) {
+    const std::wstring found = filled([&](wchar_t* buffer, DWORD size) {
+        return GetFinalPathNameByHandleW(file, buffer, size, FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+    });
+    return found.empty() ? longName(name.wstring()) : found;
+}
+
+HANDLE openExisting(const std::wstring& name, DWORD access, DWORD share) {
+    return CreateFileW(name.c_str(), access, share, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+bool copyBytes(HANDLE from, HANDLE to) {
+    char block[64 * 1024];
+    for (;;) {
+        DWORD got = 0;
+        if (!ReadFile(from, block, sizeof block, &got, nullptr)) return false;
+        if (got == 0) break;
+        DWORD put = 0;
+        if (!WriteFile(to, block, got, &put, nullptr) || put != got) return false;
+    }
+    // Written over the old bytes, then cut: a full disk needs no room beyond the old page's.
+    return SetEndOfFile(to) && FlushFileBuffers(to);
+}
+
 }  // namespace
 
 Console::Console() {
@@ -46,6 +133,11 @@ Console::Console() {
     console_ = output;
     modeFound_ = mode;
     modeChanged_ = SetConsoleMode(output, mode | ENABLE_PROCESSED_OUTPUT | ENABLE_VIRTUAL_TERMINAL_PROCESSING) != 0;
+    consoleToReset = output;
+    if (modeChanged_) {
+        consoleToRestore = output;
+        consoleModeFound = mode;
+    }
 }
 
 Console::~Console() {
@@ -63,6 +155,8 @@ void Console::print(std::string_view text, const FileName& name) const {
         std::fwrite(out.data(), 1, out.size(), stdout);
     }
 }
+
+void prepareProcess() { SetConsoleCtrlHandler(onConsoleControl, TRUE); }
 
 std::vector<FileName> fileNames(int, char**) {
     std::vector<FileName> names;
@@ -89,17 +183,117 @@ bool sameFile(const fs::path& a, const fs::path& b) {
            first.nFileIndexHigh == second.nFileIndexHigh && first.nFileIndexLow == second.nFileIndexLow;
 }
 
-std::FILE* createTemporaryBeside(const fs::path& target, fs::path& temporary) {
-    wchar_t name[MAX_PATH];
-    if (GetTempFileNameW(folderOf(target).c_str(), L"tt", 0, name) == 0) return nullptr;
-    temporary = name;
-    std::FILE* stream = _wfopen(name, L"wb");
-    if (!stream) DeleteFileW(name);
-    return stream;
+PageTarget examinePage(const fs::path& name) {
+    PageTarget page;
+    const DWORD shareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+    const HANDLE file = CreateFileW(name.c_str(), 0, shareAll, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS,
+                                    nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        // Any other error (a missing folder, a name Windows cannot create) is left to opening it.
+        if (GetLastError() == ERROR_FILE_NOT_FOUND) {
+            page.kind = PageTarget::Kind::kNew;
+            page.file = longName(name.wstring());
+        }
+        return page;
+    }
+    BY_HANDLE_FILE_INFORMATION information;
+    // A device (NUL, CON) or a pipe is no disk file; a folder is left to opening it.
+    if (GetFileType(file) == FILE_TYPE_DISK && GetFileInformationByHandle(file, &information) &&
+        !(information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        page.kind = PageTarget::Kind::kExisting;
+        page.file = finalName(file, name);
+        page.renameKeepsIt = information.nNumberOfLinks == 1;
+    }
+    CloseHandle(file);
+    if (page.kind == PageTarget::Kind::kExisting) {
+        // The access list and another program's lock answer here; the read-only attribute
+        // too, but for an administrator under wine, which writes as the Linux root would.
+        const HANDLE writer = openExisting(page.file.wstring(), GENERIC_WRITE, shareAll);
+        page.writable = writer != INVALID_HANDLE_VALUE && !(information.dwFileAttributes & FILE_ATTRIBUTE_READONLY);
+        if (writer != INVALID_HANDLE_VALUE) CloseHandle(writer);
+    }
+    return page;
 }
 
-bool replace(const fs::path& temporary, const fs::path& target) {
-    return MoveFileExW(temporary.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
+std::FILE* createTemporary(const fs::path& folder, fs::path& name) {
+    std::wstring stem = longName(folder.wstring());
+    if (!stem.empty() && stem.back() != L'\\') stem += L'\\';
+    stem += L".taletab-" + std::to_wstring(GetCurrentProcessId()) + L"-";
+    const WatchLocked locked;
+    for (unsigned attempt = 0; attempt < 100; ++attempt) {
+        const std::wstring candidate = stem + std::to_wstring(GetTickCount() + attempt) + L".tmp";
+        // FILE_SHARE_DELETE lets an interruption remove it while it is open.
+        const HANDLE file = CreateFileW(candidate.c_str(), GENERIC_READ | GENERIC_WRITE,
+                                        FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, CREATE_NEW,
+                                        FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (file == INVALID_HANDLE_VALUE) {
+            if (GetLastError() == ERROR_FILE_EXISTS) continue;
+            return nullptr;
+        }
+        const int descriptor = _open_osfhandle(reinterpret_cast<std::intptr_t>(file), _O_BINARY);
+        std::FILE* stream = descriptor < 0 ? nullptr : _fdopen(descriptor, "w+b");
+        if (!stream) {
+            if (descriptor < 0) CloseHandle(file);
+            else _close(descriptor);
+            DeleteFileW(candidate.c_str());
+            return nullptr;
+        }
+        watchedName = candidate;
+        watching = true;
+        name = candidate;
+        return stream;
+    }
+    return nullptr;
+}
+
+fs::path systemTemporaryFolder() {
+    return filled([](wchar_t* buffer, DWORD size) { return GetTempPathW(size, buffer); });
+}
+
+// ReplaceFileW gives the new file the page's access list, and its attributes too;
+// they are given here as well, for systems (wine) whose ReplaceFileW only renames.
+bool takeOverOwnership(std::FILE* temporary, const PageTarget& page) {
+    if (page.kind == PageTarget::Kind::kNew) return true;
+    const DWORD kept = FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
+                       FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
+    const DWORD attributes = GetFileAttributesW(page.file.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) return false;
+    FILE_BASIC_INFO information = {};  // times of zero are left as they are
+    information.FileAttributes = (attributes & kept) ? (attributes & kept) : FILE_ATTRIBUTE_NORMAL;
+    return SetFileInformationByHandle(reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(temporary))), FileBasicInfo,
+                                      &information, sizeof information) != 0;
+}
+
+bool syncToDisk(std::FILE* stream) {
+    return std::fflush(stream) == 0 &&
+           FlushFileBuffers(reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream)))) != 0;
+}
+
+bool renameOver(const fs::path& temporary, const PageTarget& page) {
+    const WatchLocked locked;
+    const bool renamed =
+        page.kind == PageTarget::Kind::kExisting
+            ? ReplaceFileW(page.file.c_str(), temporary.c_str(), nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr,
+                           nullptr) != 0
+            : MoveFileExW(temporary.c_str(), page.file.c_str(), MOVEFILE_WRITE_THROUGH) != 0;
+    if (renamed) watching = false;
+    return renamed;
+}
+
+bool copyInto(const fs::path& temporary, const fs::path& page) {
+    const WatchLocked locked;  // a page half copied is worse than a late Ctrl-C
+    const HANDLE from = openExisting(temporary.wstring(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE);
+    const HANDLE to = openExisting(page.wstring(), GENERIC_WRITE, FILE_SHARE_READ);
+    const bool copied = from != INVALID_HANDLE_VALUE && to != INVALID_HANDLE_VALUE && copyBytes(from, to);
+    if (from != INVALID_HANDLE_VALUE) CloseHandle(from);
+    const bool closed = to == INVALID_HANDLE_VALUE || CloseHandle(to);
+    return copied && closed;
+}
+
+void removeTemporary(const fs::path& temporary) {
+    const WatchLocked locked;
+    DeleteFileW(temporary.c_str());
+    watching = false;
 }
 
 }  // namespace taletab::platform

@@ -29,6 +29,7 @@ TEST(ConsoleTextsTest, ByteCounts) {
         {"done", texts::kDone, 22},
         {"page is script", texts::kPageIsScript, 59},
         {"page not created", texts::kPageNotCreated, 49},
+        {"page not html", texts::kPageNotHtml, 77},
         {"page write failed", texts::kPageWriteFailed, 57},
         {"script read failed", texts::kScriptReadFailed, 51},
     };

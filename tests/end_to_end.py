@@ -15,6 +15,7 @@ import stat
 import subprocess
 import sys
 import tempfile
+import time
 import unittest
 from pathlib import Path
 
@@ -26,6 +27,10 @@ BINARY = os.path.abspath(sys.argv[1])
 SOURCE = Path(sys.argv[2])
 EMULATOR = sys.argv[3:]
 LINUX = sys.platform.startswith("linux") and not EMULATOR
+WINE = bool(EMULATOR)
+# Root can become another user, to whom permissions apply, and mount file systems.
+ROOT = LINUX and os.geteuid() == 0
+NOBODY = 65534
 # A sanitized program reserves far more address space than any limit a test sets.
 SANITIZED = os.environ.get("TALETAB_SANITIZED") == "1"
 
@@ -68,17 +73,34 @@ DEFAULT_PAGE = "\x1b[37;40mしょうがないので”%s”上へ書込みます
 PAGE_IS_SCRIPT = "\x1b[30;41m変換先のファイル”%s”は脚本ファイルそのものです。\n"
 PAGE_NOT_CREATED = "\x1b[30;41m変換先のファイル”%s”を作成できません。\n"
 PAGE_WRITE_FAILED = "\x1b[30;41m変換先のファイル”%s”への書込みに失敗しました。\n"
+PAGE_NOT_HTML = "\x1b[30;41m変換先のファイル”%s”はＨＴＭＬファイルではないので上書きしません。\n"
 SCRIPT_READ_FAILED = "\x1b[30;41m脚本ファイル”%s”の読込みに失敗しました。\n"
 DONE = sjis("正常に完了しました。\n\n")
 DEFAULTED = NO_PAGE_NAME + message(DEFAULT_PAGE, "permoa.htm")
 
 SCRIPT = (SOURCE / "examples" / "scene.txt").read_bytes()
+# A page the author has edited since it was made: its bytes must survive every failure.
+OLD_PAGE = b"<!DOCTYPE html>\r\n<html><body>the author's edited page</body></html>\r\n"
+# Longer than the new page: none of its bytes may outlast a copy into it.
+LONG_OLD_PAGE = OLD_PAGE + b"<!-- " + b"-" * 4000 + b" -->\r\n"
 SCENE_PAGE = (SOURCE / "tests" / "data" / "scene.htm").read_bytes()
 
 
 def page_titled(title):
     """The example script's page, as written under the given name (text or bytes)."""
     return SCENE_PAGE.replace(b"<title>scene.htm</title>", b"<title>" + os.fsencode(title) + b"</title>")
+
+
+def as_nobody():
+    """Runs the program as an ordinary user: permissions do not hold for root."""
+    os.setgroups([])
+    os.setgid(NOBODY)
+    os.setuid(NOBODY)
+
+
+def leftovers(folder):
+    """Temporary files of the program's below a folder."""
+    return sorted(str(p) for p in Path(folder).rglob(".taletab-*"))
 
 
 class EndToEnd(unittest.TestCase):
@@ -98,16 +120,16 @@ class EndToEnd(unittest.TestCase):
             if p.is_file() and not p.is_symlink()
         }
 
-    def run_taletab(self, *args, stdin=None, before=None):
+    def run_taletab(self, *args, stdin=None, before=None, env=None):
         result = subprocess.run(
             EMULATOR + [BINARY, *args], cwd=self.dir, input=stdin, capture_output=True, timeout=60,
-            preexec_fn=before,
+            preexec_fn=before, env=env,
         )
         self.assertEqual(result.stderr, b"", "nothing goes to standard error")
         return result.returncode, result.stdout
 
-    def expect(self, args, status, stdout, files, stdin=None, before=None):
-        got_status, got_stdout = self.run_taletab(*args, stdin=stdin, before=before)
+    def expect(self, args, status, stdout, files, stdin=None, before=None, env=None):
+        got_status, got_stdout = self.run_taletab(*args, stdin=stdin, before=before, env=env)
         self.assertEqual(got_stdout, stdout)
         self.assertEqual(got_status, status)
         self.assertEqual(self.files(), files)
@@ -148,7 +170,7 @@ class EndToEnd(unittest.TestCase):
 
     def test_an_existing_page_is_replaced(self):
         self.put("scene.txt")
-        self.put("page.htm", b"an older, longer page that must not survive in part" * 100)
+        self.put("page.htm", b"<html>" + b"an older, longer page that must not survive in part" * 100)
         self.expect(["scene.txt", "page.htm"], 0, BANNER + DONE,
                     {"scene.txt": SCRIPT, "page.htm": page_titled("page.htm")})
 
@@ -166,7 +188,7 @@ class EndToEnd(unittest.TestCase):
     def test_a_link_stays_a_link_to_the_replaced_page(self):
         self.put("scene.txt")
         os.mkdir(self.dir / "pages")
-        self.put("pages/real.htm", b"old page")
+        self.put("pages/real.htm", OLD_PAGE)
         os.symlink("pages/real.htm", self.dir / "link.htm")
         self.expect(["scene.txt", "link.htm"], 0, BANNER + DONE,
                     {"scene.txt": SCRIPT, "pages/real.htm": page_titled("link.htm")})
@@ -175,7 +197,7 @@ class EndToEnd(unittest.TestCase):
     @unittest.skipUnless(LINUX, "POSIX permission bits")
     def test_permission_bits(self):
         self.put("scene.txt")
-        self.put("kept.htm", b"old page")
+        self.put("kept.htm", OLD_PAGE)
         os.chmod(self.dir / "kept.htm", 0o640)
         for name, mode in [("kept.htm", 0o640), ("new.htm", 0o644)]:
             with self.subTest(name=name):
@@ -222,6 +244,320 @@ class EndToEnd(unittest.TestCase):
         self.expect(["scene.txt", "soft.htm"], 3, BANNER + message(PAGE_IS_SCRIPT, "soft.htm"),
                     {"scene.txt": SCRIPT})
 
+    # A file that is not a page is never replaced
+
+    def test_a_file_that_is_not_a_page_is_refused(self):
+        for label, args, files in [
+            ("a second script", ["act1.txt", "act2.txt"], {"act1.txt": SCRIPT, "act2.txt": SCRIPT}),
+            ("the page named first", ["scene.htm", "scene.txt"], {"scene.htm": OLD_PAGE, "scene.txt": SCRIPT}),
+            ("text that names a tag later", ["scene.txt", "page.htm"],
+             {"scene.txt": SCRIPT, "page.htm": b"notes: <html> goes first"}),
+            ("a tag cut short", ["scene.txt", "page.htm"], {"scene.txt": SCRIPT, "page.htm": b"  <htm"}),
+            ("a byte order mark, then text", ["scene.txt", "page.htm"],
+             {"scene.txt": SCRIPT, "page.htm": b"\xef\xbb\xbfplain text"}),
+            ("white space only", ["scene.txt", "page.htm"], {"scene.txt": SCRIPT, "page.htm": b" \r\n\t"}),
+        ]:
+            with self.subTest(label):
+                for name, data in files.items():
+                    self.put(name, data)
+                self.expect(args, 3, BANNER + message(PAGE_NOT_HTML, args[1]), files)
+                for name in files:
+                    os.remove(self.dir / name)
+
+    def test_a_script_named_like_the_default_page_is_not_replaced(self):
+        self.put("scene.txt")
+        self.put("permoa.htm", b"another script\tkept")
+        self.expect(["scene.txt"], 3, BANNER + DEFAULTED + message(PAGE_NOT_HTML, "permoa.htm"),
+                    {"scene.txt": SCRIPT, "permoa.htm": b"another script\tkept"})
+
+    def test_a_page_or_an_empty_file_is_replaced(self):
+        self.put("scene.txt")
+        for label, old in [
+            ("a byte order mark and a doctype", b"\xef\xbb\xbf<!DOCTYPE html>\r\n<html><body>old"),
+            ("white space and an upper-case tag", b"\r\n \t\f<HTML lang=ja>old"),
+            ("a lower-case doctype", b"<!doctype html><title>old</title>"),
+            ("an empty file", b""),
+        ]:
+            with self.subTest(label):
+                self.put("page.htm", old)
+                self.expect(["scene.txt", "page.htm"], 0, BANNER + DONE,
+                            {"scene.txt": SCRIPT, "page.htm": page_titled("page.htm")})
+
+    # Who may replace a page
+
+    @unittest.skipUnless(ROOT, "needs root to run the program as another user")
+    def test_a_page_the_user_may_not_write_is_refused(self):
+        self.put("scene.txt")
+        os.chmod(self.dir, 0o1777)  # a shared folder, like /tmp
+        for label, owner, mode in [("a read-only page", NOBODY, 0o444), ("another user's page", 0, 0o644)]:
+            with self.subTest(label):
+                self.put("page.htm", OLD_PAGE)
+                os.chown(self.dir / "page.htm", owner, owner)
+                os.chmod(self.dir / "page.htm", mode)
+                self.expect(["scene.txt", "page.htm"], 3, BANNER + message(PAGE_NOT_CREATED, "page.htm"),
+                            {"scene.txt": SCRIPT, "page.htm": OLD_PAGE}, before=as_nobody)
+                status = (self.dir / "page.htm").stat()
+                self.assertEqual((status.st_uid, stat.S_IMODE(status.st_mode)), (owner, mode))
+        os.chmod(self.dir, 0o755)
+        with self.subTest("a new page in a folder the user may not write"):
+            self.expect(["scene.txt", "new.htm"], 3, BANNER + message(PAGE_NOT_CREATED, "new.htm"),
+                        {"scene.txt": SCRIPT, "page.htm": OLD_PAGE}, before=as_nobody)
+
+    @unittest.skipUnless(ROOT, "root writes what its permission bits forbid")
+    def test_root_replaces_a_read_only_page(self):
+        self.put("scene.txt")
+        self.put("page.htm", OLD_PAGE)
+        os.chown(self.dir / "page.htm", NOBODY, NOBODY)
+        os.chmod(self.dir / "page.htm", 0o444)
+        self.expect(["scene.txt", "page.htm"], 0, BANNER + DONE,
+                    {"scene.txt": SCRIPT, "page.htm": page_titled("page.htm")})
+        status = (self.dir / "page.htm").stat()
+        self.assertEqual((status.st_uid, status.st_gid, stat.S_IMODE(status.st_mode)), (NOBODY, NOBODY, 0o444),
+                         "the page keeps its owner, group and mode")
+
+    # Where a rename would change the page, the new page is copied into it
+
+    def copy_in_cases(self):
+        """(label, setup, user) for pages that a renamed new file could not be:
+        each setup shapes the page.htm it is given and returns, as a function,
+        the check of what must still hold of it afterwards."""
+
+        def hard_linked():
+            os.link(self.dir / "page.htm", self.dir / "other.htm")
+            return lambda: self.assertEqual((self.dir / "other.htm").read_bytes(),
+                                            (self.dir / "page.htm").read_bytes())
+
+        def access_list():
+            subprocess.run(["setfacl", "-m", "u:nobody:rw", self.dir / "page.htm"], check=True)
+            return lambda: self.assertIn(b"user:nobody:rw-", subprocess.run(
+                ["getfacl", "-p", self.dir / "page.htm"], check=True, capture_output=True).stdout)
+
+        def another_users_page():
+            os.chmod(self.dir, 0o777)  # without the sticky bit, which would refuse the rename
+            os.chmod(self.dir / "page.htm", 0o666)
+            return lambda: self.assertEqual((self.dir / "page.htm").stat().st_uid, 0)
+
+        def folder_not_writable():
+            os.chmod(self.dir / "page.htm", 0o666)
+            return lambda: None
+
+        cases = [("a hard-linked page", hard_linked, None)]
+        if ROOT:
+            cases += [("an access list", access_list, None),
+                      ("another user's page in a folder all may write", another_users_page, as_nobody),
+                      ("a folder the user may not write", folder_not_writable, as_nobody)]
+        return cases
+
+    def prepare_copy_in(self, setup):
+        """Makes the page and its folder for one copy-in case; returns the
+        check of what must hold afterwards and the program's environment,
+        whose TMPDIR is a folder of the test's, open to every user."""
+        for name in os.listdir(self.dir):
+            os.remove(self.dir / name)  # the folder's files from the case before
+        os.chmod(self.dir, 0o755)
+        self.put("page.htm", LONG_OLD_PAGE)
+        holds = setup()
+        return holds, dict(os.environ, TMPDIR=self.scratch_folder())
+
+    def scratch_folder(self):
+        folder = tempfile.TemporaryDirectory()
+        self.addCleanup(folder.cleanup)
+        os.chmod(folder.name, 0o1777)
+        return folder.name
+
+    @unittest.skipUnless(LINUX, "POSIX links, access lists and permissions")
+    def test_a_page_that_a_rename_would_change_is_copied_into(self):
+        for label, setup, user in self.copy_in_cases():
+            with self.subTest(label):
+                holds, env = self.prepare_copy_in(setup)
+                inode = (self.dir / "page.htm").stat().st_ino
+                scene = self.scratch_folder() + "/scene.txt"
+                Path(scene).write_bytes(SCRIPT)
+                self.assertEqual(self.run_taletab(scene, "page.htm", before=user, env=env), (0, BANNER + DONE))
+                self.assertEqual((self.dir / "page.htm").read_bytes(), page_titled("page.htm"))
+                self.assertEqual((self.dir / "page.htm").stat().st_ino, inode, "the page is the same file")
+                holds()
+                self.assertEqual(leftovers(self.dir) + leftovers(env["TMPDIR"]), [])
+
+    @unittest.skipUnless(LINUX, "POSIX links, access lists and permissions")
+    def test_a_failure_before_the_copy_leaves_the_old_page(self):
+        def small_file_limit():
+            resource.setrlimit(resource.RLIMIT_FSIZE, (65536, 65536))
+
+        for label, setup, user in self.copy_in_cases():
+            for fault in ["a read error", "a file-size limit"]:
+                with self.subTest(label, fault=fault):
+                    _, env = self.prepare_copy_in(setup)
+                    if fault == "a read error":
+                        script, stdout, limit = "/proc/self/mem", message(SCRIPT_READ_FAILED, "/proc/self/mem"), None
+                    else:
+                        script, stdout, limit = env["TMPDIR"] + "/long.txt", message(PAGE_WRITE_FAILED, "page.htm"), \
+                            small_file_limit
+                        Path(script).write_bytes(SCRIPT * 5000)
+                    steps = [step for step in (limit, user) if step]
+                    status, got = self.run_taletab(script, "page.htm", before=lambda: [step() for step in steps],
+                                                   env=env)
+                    self.assertEqual((status, got), (4, BANNER + stdout))
+                    self.assertEqual((self.dir / "page.htm").read_bytes(), LONG_OLD_PAGE)
+                    self.assertEqual(leftovers(self.dir) + leftovers(env["TMPDIR"]), [])
+
+    @unittest.skipUnless(ROOT, "mounts a small file system")
+    def test_a_file_system_out_of_inodes_takes_the_page_by_copy(self):
+        self.put("scene.txt")
+        full = self.dir / "full"
+        full.mkdir()
+        if subprocess.run(["mount", "-t", "tmpfs", "-o", "size=1m,nr_inodes=3", "tmpfs", full],
+                          capture_output=True).returncode != 0:
+            self.skipTest("mount is not permitted here")
+        self.addCleanup(subprocess.run, ["umount", full], check=True)
+        (full / "page.htm").write_bytes(OLD_PAGE)
+        for _ in range(3):  # every inode taken: the folder takes no new file
+            try:
+                (full / f"filler{_}").write_bytes(b"")
+            except OSError:
+                break
+        env = dict(os.environ, TMPDIR=self.scratch_folder())
+        inode = (full / "page.htm").stat().st_ino
+        self.assertEqual(self.run_taletab("scene.txt", "full/page.htm", env=env), (0, BANNER + DONE))
+        self.assertEqual((full / "page.htm").read_bytes(), page_titled("full/page.htm"))
+        self.assertEqual((full / "page.htm").stat().st_ino, inode)
+        self.assertEqual(self.run_taletab("scene.txt", "full/new.htm", env=env),
+                         (3, BANNER + message(PAGE_NOT_CREATED, "full/new.htm")))
+        self.assertEqual(leftovers(self.dir) + leftovers(env["TMPDIR"]), [])
+
+    @unittest.skipUnless(ROOT, "bind-mounts a file")
+    def test_a_bind_mounted_page_is_copied_into(self):
+        self.put("scene.txt")
+        self.put("source.htm", OLD_PAGE)
+        self.put("page.htm", b"")
+        if subprocess.run(["mount", "--bind", self.dir / "source.htm", self.dir / "page.htm"],
+                          capture_output=True).returncode != 0:
+            self.skipTest("mount is not permitted here")
+        self.addCleanup(subprocess.run, ["umount", self.dir / "page.htm"], check=True)
+        # The rename fails (EBUSY): the page is copied in through the mount instead.
+        self.assertEqual(self.run_taletab("scene.txt", "page.htm"), (0, BANNER + DONE))
+        self.assertEqual((self.dir / "source.htm").read_bytes(), page_titled("page.htm"))
+        self.assertEqual(leftovers(self.dir), [])
+
+    # Interruptions and a lost standard output
+
+    @unittest.skipUnless(sys.platform.startswith("linux"), "signals and FIFOs (wine turns SIGINT into Ctrl-C)")
+    def test_an_interruption_removes_the_temporary_file(self):
+        self.put("alone.htm", OLD_PAGE)
+        self.put("linked.htm", OLD_PAGE)
+        os.link(self.dir / "linked.htm", self.dir / "other.htm")
+        # Windows has only Ctrl-C to catch; wine's default handler then exits with 0.
+        signals = [signal.SIGINT] if WINE else [signal.SIGINT, signal.SIGTERM, signal.SIGHUP, signal.SIGQUIT]
+        # Renamed over, copied into, made new.
+        for page in ["alone.htm", "linked.htm", "new.htm"]:
+            for signal_number in signals:
+                with self.subTest(page=page, signal=signal_number.name):
+                    status, stdout = self.interrupt(page, signal_number)
+                    if not WINE:
+                        self.assertEqual(status, -signal_number, "ended by that signal")
+                    self.assertEqual(stdout, BANNER, "the banner came before the conversion")
+                    self.assertEqual(self.files(),
+                                     {"alone.htm": OLD_PAGE, "linked.htm": OLD_PAGE, "other.htm": OLD_PAGE})
+
+    def interrupt(self, page, signal_number):
+        """Runs the program on a FIFO script that never ends, sends the signal
+        once the temporary file exists; returns the status and output."""
+        fifo = self.dir / "script.fifo"
+        os.mkfifo(fifo)
+        writer = os.open(fifo, os.O_RDWR)  # held open: the program waits for the rest of the script
+        try:
+            os.write(writer, SCRIPT)
+            process = subprocess.Popen(
+                EMULATOR + [BINARY, "script.fifo", page], cwd=self.dir, stdout=subprocess.PIPE,
+                stderr=subprocess.PIPE, preexec_fn=lambda: resource.setrlimit(resource.RLIMIT_CORE, (0, 0)))
+            for _ in range(1000):
+                if leftovers(self.dir) or process.poll() is not None:
+                    break
+                time.sleep(0.01)
+            self.assertNotEqual(leftovers(self.dir), [], "the temporary file was made")
+            process.send_signal(signal_number)
+            stdout, stderr = process.communicate(timeout=60)
+        finally:
+            os.close(writer)
+            os.remove(fifo)
+        self.assertEqual(stderr, b"")
+        return process.returncode, stdout
+
+    @unittest.skipUnless(LINUX, "closes a descriptor")
+    def test_standard_output_closed_or_a_broken_pipe(self):
+        self.put("scene.txt")
+        read_end, write_end = os.pipe()
+        os.close(read_end)
+        self.addCleanup(os.close, write_end)
+        for label, stdout, before in [
+            ("closed", subprocess.DEVNULL, lambda: os.close(1)),
+            ("closed with standard input", subprocess.DEVNULL, lambda: (os.close(0), os.close(1))),
+            ("a broken pipe", write_end, None),
+        ]:
+            with self.subTest(label):
+                result = subprocess.run([BINARY, "scene.txt", "page.htm"], cwd=self.dir, stdout=stdout,
+                                        stderr=subprocess.PIPE, preexec_fn=before, pass_fds=[write_end])
+                self.assertEqual((result.returncode, result.stderr), (0, b""))
+                self.assertEqual(self.files(), {"scene.txt": SCRIPT, "page.htm": page_titled("page.htm")})
+
+    # Windows page names, under wine
+
+    @unittest.skipUnless(WINE, "Windows names and attributes: the Windows program under wine")
+    def test_windows_page_names(self):
+        self.put("scene.txt")
+        deep = "/".join(["d" * 99] * 3)  # a folder name of 299 characters, past MAX_PATH
+        os.makedirs(self.dir / deep)
+        absolute = "\\\\?\\Z:" + str(self.dir).replace("/", "\\") + "\\page.htm"
+        # (label, name as typed, the page's file or None, whether it exists before, status, message)
+        for label, name, file, existing, status, stdout in [
+            ("an existing page in a long folder", deep + "/page.htm", deep + "/page.htm", True, 0, DONE),
+            ("a new page in a long folder", deep + "/new.htm", deep + "/new.htm", False, 0, DONE),
+            (r"a \\?\ name", absolute, "page.htm", True, 0, DONE),
+            (r"a \\.\ name", absolute.replace("?", ".", 1), "page.htm", True, 0, DONE),
+            ("a drive-relative name", "Z:page.htm", "page.htm", True, 0, DONE),
+            ("the null device", "NUL", None, False, 0, DONE),
+            ("the null device with an extension", "nul.htm", None, False, 0, DONE),
+            ("a name with ?", "a?b.htm", None, False, 3, message(PAGE_NOT_CREATED, "a?b.htm")),
+            ("a name with |", "a|b.htm", None, False, 3, message(PAGE_NOT_CREATED, "a|b.htm")),
+        ]:
+            with self.subTest(label):
+                if existing:
+                    self.put(file, OLD_PAGE)
+                files = {"scene.txt": SCRIPT}
+                if file:
+                    files[file] = page_titled(name)
+                self.expect(["scene.txt", name], status, BANNER + stdout, files)
+                if file:
+                    os.remove(self.dir / file)
+
+    @unittest.skipUnless(WINE, "Windows names and attributes: the Windows program under wine")
+    def test_windows_failures_leave_the_old_page(self):
+        absolute = "\\\\?\\Z:" + str(self.dir).replace("/", "\\") + "\\page.htm"
+        self.put("page.htm", OLD_PAGE)
+        self.expect(["/proc/self/mem", absolute], 4, BANNER + message(SCRIPT_READ_FAILED, "/proc/self/mem"),
+                    {"page.htm": OLD_PAGE})
+        self.put("scene.txt")
+        os.chmod(self.dir / "page.htm", 0o444)  # wine's read-only attribute
+        self.expect(["scene.txt", "page.htm"], 3, BANNER + message(PAGE_NOT_CREATED, "page.htm"),
+                    {"scene.txt": SCRIPT, "page.htm": OLD_PAGE})
+
+    @unittest.skipUnless(WINE, "Windows names and attributes: the Windows program under wine")
+    def test_windows_page_keeps_its_attributes_and_links(self):
+        self.put("scene.txt")
+        self.put("page.htm", OLD_PAGE)
+        self.put("linked.htm", OLD_PAGE)
+        os.link(self.dir / "linked.htm", self.dir / "other.htm")
+        subprocess.run(EMULATOR + ["cmd", "/c", "attrib", "+s", "page.htm"], cwd=self.dir, check=True,
+                       capture_output=True)
+        for name in ["page.htm", "linked.htm"]:
+            self.assertEqual(self.run_taletab("scene.txt", name), (0, BANNER + DONE))
+        attributes = subprocess.run(EMULATOR + ["cmd", "/c", "attrib", "page.htm"], cwd=self.dir, check=True,
+                                    capture_output=True).stdout
+        self.assertIn(b"S", attributes.split(b"Z:")[0], "the system attribute is kept")
+        self.assertEqual(self.files(), {"scene.txt": SCRIPT, "page.htm": page_titled("page.htm"),
+                                        "linked.htm": page_titled("linked.htm"),
+                                        "other.htm": page_titled("linked.htm")})
+
     # The page cannot be written
 
     def test_page_that_cannot_be_created(self):
@@ -241,35 +577,60 @@ class EndToEnd(unittest.TestCase):
     @unittest.skipUnless(LINUX, "limits the file size")
     def test_failed_write_leaves_the_old_page(self):
         self.put("long.txt", SCRIPT * 5000)
-        self.put("page.htm", b"the author's edited page")
+        self.put("page.htm", OLD_PAGE)
 
         def small_file_limit():
-            # Writes past the limit then fail with an error instead of a signal.
-            signal.signal(signal.SIGXFSZ, signal.SIG_IGN)
+            # The program itself turns the signal this sends into a failed write.
             resource.setrlimit(resource.RLIMIT_FSIZE, (65536, 65536))
 
         self.expect(["long.txt", "page.htm"], 4, BANNER + message(PAGE_WRITE_FAILED, "page.htm"),
-                    {"long.txt": SCRIPT * 5000, "page.htm": b"the author's edited page"},
+                    {"long.txt": SCRIPT * 5000, "page.htm": OLD_PAGE},
                     before=small_file_limit)
 
     @unittest.skipUnless(LINUX and not SANITIZED, "limits the address space")
     def test_line_longer_than_memory_is_a_failure(self):
         self.put("long.txt", b"name\t" + b"x" * (96 * 1024 * 1024))
-        self.put("page.htm", b"the author's edited page")
+        self.put("page.htm", OLD_PAGE)
 
         def small_address_space():
             resource.setrlimit(resource.RLIMIT_AS, (64 * 1024 * 1024, 64 * 1024 * 1024))
 
         status, stdout = self.run_taletab("long.txt", "page.htm", before=small_address_space)
         self.assertEqual((status, stdout), (4, BANNER + message(SCRIPT_READ_FAILED, "long.txt")))
-        self.assertEqual((self.dir / "page.htm").read_bytes(), b"the author's edited page")
+        self.assertEqual((self.dir / "page.htm").read_bytes(), OLD_PAGE)
         self.assertEqual(sorted(p.name for p in self.dir.iterdir()), ["long.txt", "page.htm"])
+
+    @unittest.skipUnless(LINUX and not SANITIZED, "limits the address space")
+    def test_running_out_of_memory_anywhere_is_a_failed_read(self):
+        """Address-space limits in steps, up to one the program needs no more
+        than: each run either converts or ends with the read-failed message,
+        never a crash, a word on standard error or a temporary file left.
+        Limits too small for the C library to start the program (it prints
+        nothing then) are passed over."""
+        self.put("scene.txt")
+        failed = 0
+        for limit in range(1024 * 1024, 32 * 1024 * 1024, 64 * 1024):
+            self.put("page.htm", OLD_PAGE)
+            result = subprocess.run(
+                [BINARY, "scene.txt", "page.htm"], cwd=self.dir, capture_output=True, timeout=60,
+                preexec_fn=lambda: resource.setrlimit(resource.RLIMIT_AS, (limit, limit)))
+            if result.stdout == b"":
+                continue
+            outcome = (limit, result.returncode, result.stdout, result.stderr, sorted(self.files()))
+            if result.returncode == 0:
+                break
+            failed += 1
+            self.assertEqual(outcome, (limit, 4, BANNER + message(SCRIPT_READ_FAILED, "scene.txt"), b"",
+                                       ["page.htm", "scene.txt"]))
+            self.assertEqual((self.dir / "page.htm").read_bytes(), OLD_PAGE)
+        self.assertEqual(outcome[1:4], (0, BANNER + DONE, b""), "the largest limit converts")
+        self.assertGreater(failed, 0, "some limit let the program start but not finish")
 
     @unittest.skipUnless(LINUX, "reads /proc/self/mem, which opens but cannot be read from its start")
     def test_failed_read_leaves_the_old_page(self):
-        self.put("page.htm", b"the author's edited page")
+        self.put("page.htm", OLD_PAGE)
         self.expect(["/proc/self/mem", "page.htm"], 4, BANNER + message(SCRIPT_READ_FAILED, "/proc/self/mem"),
-                    {"page.htm": b"the author's edited page"})
+                    {"page.htm": OLD_PAGE})
 
 
 class FileNamesShown(unittest.TestCase):
