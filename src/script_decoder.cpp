@@ -114,6 +114,18 @@ std::size_t writeReference(char32_t codePoint, char* out) {
     return at - out;
 }
 
+// The character the bytes begin with (at < end), taking the three-byte
+// characters (every kana and kanji) on a short road of their own. Leads E0
+// and ED, which limit their next byte, take the long one.
+Utf8Character nextCharacter(const Byte* at, const Byte* end) {
+    const Byte lead = at[0];
+    if (lead > 0xE0 && lead < 0xF0 && lead != 0xED && end - at >= 3 && (at[1] & 0xC0) == 0x80 &&
+        (at[2] & 0xC0) == 0x80) {
+        return {static_cast<char32_t>((lead & 0x0F) << 12 | (at[1] & 0x3F) << 6 | (at[2] & 0x3F)), 3, false};
+    }
+    return decodeUtf8(at, end);
+}
+
 // The Shift-JIS form of a UTF-8 field, written into the buffer, which only
 // ever grows so that a row costs no allocation once the longest has been seen.
 std::string_view toShiftJis(std::string_view field, std::string& buffer) {
@@ -122,29 +134,31 @@ std::string_view toShiftJis(std::string_view field, std::string& buffer) {
     // Room for the rest of the input and one reference more is kept at every
     // step: a character never takes more bytes in Shift-JIS than in UTF-8.
     if (buffer.size() < field.size() + kLongestReference) buffer.resize(field.size() + kLongestReference);
-    std::size_t used = 0;
+    char* out = buffer.data();
     while (in < end) {
         if (*in < 0x80) {
             const std::size_t ascii = asciiPrefix(in, end);
-            std::memcpy(&buffer[used], in, ascii);
-            used += ascii;
+            std::memcpy(out, in, ascii);
+            out += ascii;
             in += ascii;
             continue;
         }
-        const Utf8Character c = decodeUtf8(in, end);
+        const Utf8Character c = nextCharacter(in, end);
         if (c.length > 0) {
-            if (const std::size_t written = cp932::encode(c.codePoint, &buffer[used])) {
-                used += written;
+            if (const std::size_t written = cp932::encode(c.codePoint, out)) {
+                out += written;
                 in += c.length;
                 continue;
             }
         }
+        const std::size_t used = out - buffer.data();
         const std::size_t needed = used + (end - in) + 2 * kLongestReference;
         if (buffer.size() < needed) buffer.resize(std::max(needed, 2 * buffer.size()));
-        used += writeReference(c.length > 0 ? c.codePoint : kReplacement, &buffer[used]);
+        out = buffer.data() + used;
+        out += writeReference(c.length > 0 ? c.codePoint : kReplacement, out);
         in += c.length > 0 ? c.length : 1;  // a byte that begins no character stands alone
     }
-    return {buffer.data(), used};
+    return {buffer.data(), static_cast<std::size_t>(out - buffer.data())};
 }
 
 }  // namespace
