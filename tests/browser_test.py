@@ -56,21 +56,26 @@ def script_rows(script):
     return rows
 
 
+def browse(script):
+    """What Chromium makes of the page that the program writes for the script."""
+    with tempfile.TemporaryDirectory() as folder:
+        folder = Path(folder)
+        (folder / "script.txt").write_bytes(script)
+        subprocess.run([BINARY, "script.txt", "scene.htm"], cwd=folder, check=True, capture_output=True)
+        probe = folder / "probe.htm"
+        probe.write_bytes((folder / "scene.htm").read_bytes() + PROBE)
+        dump = subprocess.run(
+            [CHROMIUM, "--headless", "--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
+             "--disable-background-networking", "--disable-component-update", "--disable-sync",
+             f"--user-data-dir={folder / 'profile'}", "--dump-dom", probe.as_uri()],
+            check=True, capture_output=True, timeout=120).stdout.decode("utf-8")
+    return json.loads(html.unescape(re.search(r'<pre id="probe">(.*?)</pre>', dump, re.S).group(1)))
+
+
 class Browser(unittest.TestCase):
     def test_the_page_reads_as_the_script(self):
         script = (SOURCE / "examples" / "scene.txt").read_bytes()
-        with tempfile.TemporaryDirectory() as folder:
-            folder = Path(folder)
-            subprocess.run([BINARY, str(SOURCE / "examples" / "scene.txt"), "scene.htm"], cwd=folder,
-                           check=True, capture_output=True)
-            probe = folder / "probe.htm"
-            probe.write_bytes((folder / "scene.htm").read_bytes() + PROBE)
-            dump = subprocess.run(
-                [CHROMIUM, "--headless", "--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
-                 "--disable-background-networking", "--disable-component-update", "--disable-sync",
-                 f"--user-data-dir={folder / 'profile'}", "--dump-dom", probe.as_uri()],
-                check=True, capture_output=True, timeout=120).stdout.decode("utf-8")
-        found = json.loads(html.unescape(re.search(r'<pre id="probe">(.*?)</pre>', dump, re.S).group(1)))
+        found = browse(script)
 
         self.assertEqual(found["charset"], "Shift_JIS")
         self.assertEqual(found["title"], "scene.htm")
@@ -84,6 +89,11 @@ class Browser(unittest.TestCase):
                 self.assertIn(row["align"], ("right", "-webkit-right"))
                 self.assertEqual(row["wrap"], "nowrap")
 
+    def test_characters_of_a_utf8_script_outside_shift_jis_show_as_themselves(self):
+        found = browse("\ufeffハルカ\t好き♡😀\r\n第二場\r\n".encode("utf-8"))
+        self.assertEqual(found["charset"], "Shift_JIS")
+        self.assertEqual([(row["name"], row["text"]) for row in found["rows"]],
+                         [("ハルカ", "好き♡😀"), ("第二場", "\u3000")])
 
 if __name__ == "__main__":
     unittest.main(argv=sys.argv[:1], verbosity=2)
