@@ -253,6 +253,7 @@ const ConversionCase kConversionCases[] = {
     // Each byte that begins no valid character becomes U+FFFD
     {"bytes that are never UTF-8", kBom + "a\xFF\xFE\xC0\xC1\xF5 \r\n", {{"a&#xFFFD;&#xFFFD;&#xFFFD;&#xFFFD;&#xFFFD; ", kFiller}}},
     {"lone continuation byte", kBom + "\x80x\r\n", {{"&#xFFFD;x", kFiller}}},
+    {"text with the filler's bytes is no heading", kBom + "a\t\x81\x40\r\n", {{"a", "&#xFFFD;@"}}},
     {"character cut by a TAB", kBom + "\xE3\x81\tx\r\n", {{"&#xFFFD;&#xFFFD;", "x"}}},
     {"character cut by the line end", kBom + "x\t\xE3\x81\r\n", {{"x", "&#xFFFD;&#xFFFD;"}}},
     {"character cut by the end", kBom + "x\t\xF0\x9F\x98", {{"x", "&#xFFFD;&#xFFFD;&#xFFFD;"}}},
