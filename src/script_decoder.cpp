@@ -114,16 +114,20 @@ std::size_t writeReference(char32_t codePoint, char* out) {
     return at - out;
 }
 
-// The character the bytes begin with (at < end), taking the three-byte
-// characters (every kana and kanji) on a short road of their own. Leads E0
-// and ED, which limit their next byte, take the long one.
-Utf8Character nextCharacter(const Byte* at, const Byte* end) {
-    const Byte lead = at[0];
-    if (lead > 0xE0 && lead < 0xF0 && lead != 0xED && end - at >= 3 && (at[1] & 0xC0) == 0x80 &&
-        (at[2] & 0xC0) == 0x80) {
-        return {static_cast<char32_t>((lead & 0x0F) << 12 | (at[1] & 0x3F) << 6 | (at[2] & 0x3F)), 3, false};
+// Converts the run of kana and kanji (three bytes each, leads E1 to EF but
+// ED, which need no check beyond their continuation bytes) that the input
+// begins with, as far as each has a Shift-JIS form: nearly all the bytes of
+// a Japanese script take this road.
+void convertThreeByteRun(const Byte*& in, const Byte* end, char*& out) {
+    while (end - in >= 3) {
+        const unsigned lead = in[0], second = in[1] ^ 0x80u, third = in[2] ^ 0x80u;
+        if (lead <= 0xE0 || lead >= 0xF0 || lead == 0xED || (second | third) > 0x3F) return;
+        const auto codePoint = static_cast<char32_t>((lead & 0x0F) << 12 | second << 6 | third);
+        const std::size_t written = cp932::encode(codePoint, out);
+        if (written == 0) return;
+        out += written;
+        in += 3;
     }
-    return decodeUtf8(at, end);
 }
 
 // The Shift-JIS form of a UTF-8 field, written into the buffer, which only
@@ -143,7 +147,10 @@ std::string_view toShiftJis(std::string_view field, std::string& buffer) {
             in += ascii;
             continue;
         }
-        const Utf8Character c = nextCharacter(in, end);
+        const Byte* const before = in;
+        convertThreeByteRun(in, end, out);
+        if (in != before) continue;
+        const Utf8Character c = decodeUtf8(in, end);
         if (c.length > 0) {
             if (const std::size_t written = cp932::encode(c.codePoint, out)) {
                 out += written;

@@ -31,8 +31,8 @@ void check(bool holds) {
 }
 
 // The page and the rows for the script, fed in blocks of the given sizes in turn.
-std::vector<Row> convert(std::string_view script, const std::vector<std::size_t>& blockSizes, std::string& page,
-                         ScriptEncoding& encoding) {
+std::vector<Row> convert(std::string_view script, const std::vector<std::size_t>& blockSizes,
+                         std::string& page, ScriptEncoding& encoding) {
     std::vector<Row> rows;
     PageWriter writer([&page](std::string_view block) {
         page += block;
