@@ -307,5 +307,21 @@ class Utf8Scripts(unittest.TestCase):
         sjis[later] = b"&#xFFFD;" + sjis[later]
         self.assertEqual(self.page_of(b"".join(utf8), "utf8.txt"), self.page_of(b"".join(sjis), "sjis.txt"))
 
+    @unittest.skipUnless(LINUX and not SANITIZED, "limits the address space")
+    def test_last_line_too_long_to_convert_is_a_failure(self):
+        # The reader holds this line in 32 MiB; its Shift-JIS form needs 21 MiB more than there is.
+        script = self.BOM + b"name\t" + "あ".encode("utf-8") * (7 * 1024 * 1024)
+        self.put("long.txt", script)
+        self.put("page.htm", b"the author's edited page")
+
+        def small_address_space():
+            resource.setrlimit(resource.RLIMIT_AS, (48 * 1024 * 1024, 48 * 1024 * 1024))
+
+        status, stdout = self.run_taletab("long.txt", "page.htm", before=small_address_space)
+        self.assertEqual((status, stdout), (4, BANNER + message(SCRIPT_READ_FAILED, "long.txt")))
+        self.assertEqual((self.dir / "page.htm").read_bytes(), b"the author's edited page")
+        self.assertEqual(sorted(p.name for p in self.dir.iterdir()), ["long.txt", "page.htm"])
+
+
 if __name__ == "__main__":
     unittest.main(argv=sys.argv[:1], verbosity=2)
