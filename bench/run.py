@@ -49,6 +49,14 @@ def generated(name, size):
     return path
 
 
+def utf8_form(source, name):
+    """The same script saved as UTF-8, as editors save it today."""
+    path = WORK / name
+    if not path.exists():
+        path.write_bytes(source.read_bytes().decode("cp932").encode("utf-8"))
+    return path
+
+
 def one_long_line(name, size):
     """A name, a TAB and a text of the given size: held whole until its line ends."""
     path = WORK / name
@@ -107,6 +115,7 @@ def main():
     inputs = [
         ("2 KB script", generated("script-2k.txt", 2 * KIB)),
         ("16 MiB script", generated("script-16m.txt", 16 * MIB)),
+        ("16 MiB UTF-8", utf8_form(generated("script-16m.txt", 16 * MIB), "script-16m-utf8.txt")),
         ("64 MiB script", generated("script-64m.txt", 64 * MIB)),
         ("1 GiB script", generated("script-1g.txt", GIB)),
         ("256 MiB line", one_long_line("line-256m.txt", 256 * MIB)),

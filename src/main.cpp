@@ -1,4 +1,4 @@
-// taletab: converts a script file (Shift-JIS; each line a name, a TAB and a
+// taletab: converts a script file (Shift-JIS or UTF-8; each line a name, a TAB and a
 // text) into an HTML page showing the script as one two-column table.
 //
 //   taletab SCRIPT [PAGE]
@@ -19,7 +19,7 @@
 #include "page_file.h"
 #include "page_writer.h"
 #include "platform.h"
-#include "script_reader.h"
+#include "script_decoder.h"
 
 namespace taletab {
 namespace {
@@ -72,7 +72,7 @@ Outcome convert(std::FILE* script, PageFile& page, std::string_view title) {
     PageWriter writer([&page](std::string_view block) {
         return std::fwrite(block.data(), 1, block.size(), page.stream()) == block.size();
     });
-    ScriptReader reader(
+    ScriptDecoder reader(
         [&writer](const ScriptRow& row) { writer.writeRow(row.name, row.text); });
 
     writer.writeHead(title);
@@ -82,11 +82,11 @@ Outcome convert(std::FILE* script, PageFile& page, std::string_view title) {
         while ((got = std::fread(block.data(), 1, block.size(), script)) > 0) {
             reader.feed({block.data(), got});
         }
+        if (std::ferror(script)) return Outcome::kReadFailed;
+        reader.finish();
     } catch (const std::bad_alloc&) {
         return Outcome::kReadFailed;  // a line longer than the memory there is to hold it
     }
-    if (std::ferror(script)) return Outcome::kReadFailed;
-    reader.finish();
     writer.writeFoot();
     return writer.finish() && page.commit() ? Outcome::kConverted : Outcome::kWriteFailed;
 }

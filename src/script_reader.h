@@ -20,7 +20,10 @@ struct ScriptRow {
 };
 
 // The text of a line that has no TAB: a full-width space (Shift-JIS 0x81 0x40).
-inline constexpr std::string_view kHeadingFiller = "\x81\x40";  // "　"
+// A heading's row points at these very bytes, one array for the whole
+// program, so that a caller can tell it from a text that reads the same.
+inline constexpr char kHeadingFillerBytes[] = "\x81\x40";  // "　"
+inline constexpr std::string_view kHeadingFiller(kHeadingFillerBytes, 2);
 
 // Reads a script from blocks of its bytes, cut anywhere; the rows do not
 // depend on where the cuts fall. CR LF and a bare LF both end a line, a CR

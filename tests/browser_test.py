@@ -56,26 +56,26 @@ def script_rows(script):
     return rows
 
 
-def what_the_browser_found(page, folder):
-    """Opens the page (bytes) in Chromium and returns what the probe found."""
-    probe = folder / "probe.htm"
-    probe.write_bytes(page + PROBE)
-    dump = subprocess.run(
-        [CHROMIUM, "--headless", "--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
-         "--disable-background-networking", "--disable-component-update", "--disable-sync",
-         f"--user-data-dir={folder / 'profile'}", "--dump-dom", probe.as_uri()],
-        check=True, capture_output=True, timeout=120).stdout.decode("utf-8")
+def browse(script, page_name="scene.htm"):
+    """What Chromium makes of the page that the program writes for the script under this name."""
+    with tempfile.TemporaryDirectory() as folder:
+        folder = Path(folder)
+        (folder / "script.txt").write_bytes(script)
+        subprocess.run([BINARY, "script.txt", page_name.encode()], cwd=folder, check=True, capture_output=True)
+        probe = folder / "probe.htm"
+        probe.write_bytes((folder / page_name).read_bytes() + PROBE)
+        dump = subprocess.run(
+            [CHROMIUM, "--headless", "--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
+             "--disable-background-networking", "--disable-component-update", "--disable-sync",
+             f"--user-data-dir={folder / 'profile'}", "--dump-dom", probe.as_uri()],
+            check=True, capture_output=True, timeout=120).stdout.decode("utf-8")
     return json.loads(html.unescape(re.search(r'<pre id="probe">(.*?)</pre>', dump, re.S).group(1)))
 
 
 class Browser(unittest.TestCase):
     def test_the_page_reads_as_the_script(self):
         script = (SOURCE / "examples" / "scene.txt").read_bytes()
-        with tempfile.TemporaryDirectory() as folder:
-            folder = Path(folder)
-            subprocess.run([BINARY, str(SOURCE / "examples" / "scene.txt"), "scene.htm"], cwd=folder,
-                           check=True, capture_output=True)
-            found = what_the_browser_found((folder / "scene.htm").read_bytes(), folder)
+        found = browse(script)
 
         self.assertEqual(found["charset"], "Shift_JIS")
         self.assertEqual(found["title"], "scene.htm")
@@ -91,14 +91,15 @@ class Browser(unittest.TestCase):
 
     def test_a_unicode_page_name_is_the_title(self):
         # Characters with a Shift-JIS form are written in it, the others as references.
-        name = "台本😀Ä〜.htm"
-        with tempfile.TemporaryDirectory() as folder:
-            folder = Path(folder)
-            subprocess.run([BINARY, str(SOURCE / "examples" / "scene.txt"), name.encode()], cwd=folder,
-                           check=True, capture_output=True)
-            found = what_the_browser_found((folder / name).read_bytes(), folder)
+        found = browse((SOURCE / "examples" / "scene.txt").read_bytes(), "台本😀Ä〜.htm")
         self.assertEqual(found["charset"], "Shift_JIS")
         self.assertEqual(found["title"], "台本😀Ä～.htm")
+
+    def test_characters_of_a_utf8_script_outside_shift_jis_show_as_themselves(self):
+        found = browse("\ufeffハルカ\t好き♡😀\r\n第二場\r\n".encode("utf-8"))
+        self.assertEqual(found["charset"], "Shift_JIS")
+        self.assertEqual([(row["name"], row["text"]) for row in found["rows"]],
+                         [("ハルカ", "好き♡😀"), ("第二場", "\u3000")])
 
 if __name__ == "__main__":
     unittest.main(argv=sys.argv[:1], verbosity=2)

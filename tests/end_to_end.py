@@ -768,5 +768,61 @@ class OnATerminal(unittest.TestCase):
                          (2, BANNER + message(SCRIPT_MISSING, "無い?.txt".encode("cp932")) + USAGE))
 
 
+
+class Utf8Scripts(unittest.TestCase):
+    """A script saved as UTF-8 gives the page the same script gives in Shift-JIS."""
+
+    BOM = b"\xef\xbb\xbf"
+    # The folder and the run as above, without running those tests again.
+    setUp, put, run_taletab = EndToEnd.setUp, EndToEnd.put, EndToEnd.run_taletab
+
+    def page_of(self, script, name):
+        self.put(name, script)
+        self.assertEqual(self.run_taletab(name, "page.htm"), (0, BANNER + DONE))
+        return (self.dir / "page.htm").read_bytes()
+
+    def test_the_page_is_the_shift_jis_page(self):
+        utf8 = SCRIPT.decode("cp932").encode("utf-8")
+        # Long enough for several of the program's blocks, cut inside characters.
+        long_page = self.page_of(SCRIPT * 2000, "long-sjis.txt")
+        for label, script, expected in [
+            ("example", utf8, page_titled("page.htm")),
+            ("example with the mark", self.BOM + utf8, page_titled("page.htm")),
+            ("long", utf8 * 2000, long_page),
+            ("long with the mark", self.BOM + utf8 * 2000, long_page),
+        ]:
+            with self.subTest(script=label):
+                self.assertEqual(self.page_of(script, "utf8.txt"), expected)
+
+    def test_characters_without_a_shift_jis_form_become_references(self):
+        script = "ハルカ\t好き♡😀\r\n".encode("utf-8")
+        self.assertEqual(self.page_of(script, "utf8.txt"),
+                         self.page_of("ハルカ\t好き&#x2661;&#x1F600;\r\n".encode("cp932"), "sjis.txt"))
+
+    def test_an_invalid_byte_later_on_becomes_a_replacement_character(self):
+        lines = (SCRIPT * 10).splitlines(keepends=True)
+        later = len(lines) // 2  # well past the bytes that decide the encoding
+        utf8 = [line.decode("cp932").encode("utf-8") for line in lines]
+        utf8[later] = b"\xff" + utf8[later]
+        sjis = list(lines)
+        sjis[later] = b"&#xFFFD;" + sjis[later]
+        self.assertEqual(self.page_of(b"".join(utf8), "utf8.txt"), self.page_of(b"".join(sjis), "sjis.txt"))
+
+    @unittest.skipUnless(LINUX and not SANITIZED, "limits the address space")
+    def test_last_line_too_long_to_convert_is_a_failure(self):
+        # The reader holds this line in 32 MiB; its Shift-JIS form needs 21 MiB more than there is.
+        script = self.BOM + b"name\t" + "あ".encode("utf-8") * (7 * 1024 * 1024)
+        self.put("long.txt", script)
+        self.put("page.htm", OLD_PAGE)
+
+        def small_address_space():
+            resource.setrlimit(resource.RLIMIT_AS, (48 * 1024 * 1024, 48 * 1024 * 1024))
+
+        status, stdout = self.run_taletab("long.txt", "page.htm", before=small_address_space)
+        self.assertEqual((status, stdout), (4, BANNER + message(SCRIPT_READ_FAILED, "long.txt")))
+        self.assertEqual((self.dir / "page.htm").read_bytes(), OLD_PAGE)
+        self.assertEqual(sorted(p.name for p in self.dir.iterdir()), ["long.txt", "page.htm"])
+
+
 if __name__ == "__main__":
     unittest.main(argv=sys.argv[:1], verbosity=2)

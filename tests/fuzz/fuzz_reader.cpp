@@ -1,7 +1,10 @@
-// Feeds arbitrary bytes to the reader, cut into blocks whose sizes come from
-// the input, writes the page to memory and checks what must hold for any
-// script: the rows do not depend on the cuts, every row comes from the
-// script, and the page is the head, its rows and the foot, to the byte.
+// Feeds arbitrary bytes to the decoder and its reader, cut into blocks whose
+// sizes come from the input, writes the page to memory and checks what must
+// hold for any script: the rows do not depend on the cuts, every row of a
+// Shift-JIS script comes from the script, every row of a UTF-8 script is
+// whole Shift-JIS, and the page is the head, its rows and the foot, to the
+// byte. Half the scripts are first turned into UTF-8, and half of those get
+// a byte order mark, so that the UTF-8 road is taken often.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -9,8 +12,9 @@
 #include <string_view>
 #include <vector>
 
+#include "code_page_932.h"
 #include "page_writer.h"
-#include "script_reader.h"
+#include "script_decoder.h"
 
 namespace {
 
@@ -27,49 +31,90 @@ void check(bool holds) {
 }
 
 // The page and the rows for the script, fed in blocks of the given sizes in turn.
-std::vector<Row> convert(std::string_view script, const std::vector<std::size_t>& blockSizes, std::string& page) {
+std::vector<Row> convert(std::string_view script, const std::vector<std::size_t>& blockSizes,
+                         std::string& page, ScriptEncoding& encoding) {
     std::vector<Row> rows;
     PageWriter writer([&page](std::string_view block) {
         page += block;
         return true;
     });
-    ScriptReader reader([&](const ScriptRow& row) {
+    ScriptDecoder decoder([&](const ScriptRow& row) {
         rows.push_back({std::string(row.name), std::string(row.text)});
         writer.writeRow(row.name, row.text);
     });
     writer.writeHead("fuzz.htm");
     for (std::size_t at = 0, turn = 0; at < script.size(); ++turn) {
         const std::size_t size = blockSizes[turn % blockSizes.size()];
-        reader.feed(script.substr(at, size));
+        decoder.feed(script.substr(at, size));
         at += size;
     }
-    reader.finish();
+    decoder.finish();
     writer.writeFoot();
     check(writer.finish());
+    encoding = decoder.encoding();
     return rows;
+}
+
+// The bytes as UTF-8, read as code page 932; a byte that begins no character stays as it is.
+std::string asUtf8(std::string_view bytes) {
+    std::string out;
+    while (!bytes.empty()) {
+        const cp932::Decoded c = cp932::decode(bytes);
+        char32_t code = c.codePoint;
+        if (c.length == 0 || code < 0x80) {
+            out += bytes[0];
+        } else if (code < 0x800) {
+            out += static_cast<char>(0xC0 | code >> 6);
+            out += static_cast<char>(0x80 | (code & 0x3F));
+        } else {
+            out += static_cast<char>(0xE0 | code >> 12);
+            out += static_cast<char>(0x80 | (code >> 6 & 0x3F));
+            out += static_cast<char>(0x80 | (code & 0x3F));
+        }
+        bytes.remove_prefix(c.length == 0 ? 1 : c.length);
+    }
+    return out;
+}
+
+// Whether the bytes are whole code page 932 characters, as a converted row must be.
+bool isShiftJis(std::string_view bytes) {
+    while (!bytes.empty()) {
+        const std::size_t length = cp932::decode(bytes).length;
+        if (length == 0) return false;
+        bytes.remove_prefix(length);
+    }
+    return true;
 }
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    // The first four bytes choose the block sizes, the rest is the script.
+    // The first four bytes choose the block sizes, the fifth the encoding, the rest is the script.
     std::vector<std::size_t> blockSizes;
     while (size > 0 && blockSizes.size() < 4) {
         blockSizes.push_back(1 + *data % 64);
         ++data;
         --size;
     }
-    if (blockSizes.empty()) return 0;
-    const std::string_view script(reinterpret_cast<const char*>(data), size);
+    if (size == 0) return 0;
+    const std::uint8_t choice = *data++;
+    --size;
+    std::string script(reinterpret_cast<const char*>(data), size);
+    if (choice & 1) script = asUtf8(script);
+    if ((choice & 3) == 3) script.insert(0, "\xEF\xBB\xBF");
 
     std::string whole;
-    const std::vector<Row> rows = convert(script, {script.size() + 1}, whole);
+    ScriptEncoding encoding;
+    const std::vector<Row> rows = convert(script, {script.size() + 1}, whole, encoding);
     std::string cut;
-    check(convert(script, blockSizes, cut) == rows);
+    ScriptEncoding cutEncoding;
+    check(convert(script, blockSizes, cut, cutEncoding) == rows);
     check(cut == whole);
+    check(cutEncoding == encoding);
+    check((choice & 3) != 3 || encoding == ScriptEncoding::kUtf8);
 
     std::string empty;
-    convert({}, {1}, empty);
+    convert({}, {1}, empty, cutEncoding);
     const std::size_t headSize = 280 + std::string_view("fuzz.htm").size();
     const std::size_t footSize = 105;
     check(empty.size() == headSize + footSize);
@@ -77,8 +122,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::size_t expectedSize = headSize + footSize;
     for (const Row& row : rows) {
         expectedSize += 99 + row.name.size() + row.text.size();
-        check(script.find(row.name) != std::string_view::npos);
-        check(row.text == kHeadingFiller || script.find(row.text) != std::string_view::npos);
+        if (encoding == ScriptEncoding::kShiftJis) {
+            check(script.find(row.name) != std::string::npos);
+            check(row.text == kHeadingFiller || script.find(row.text) != std::string::npos);
+        } else {
+            check(isShiftJis(row.name) && isShiftJis(row.text));
+        }
         for (char c : {'\t', '\n', '\0'}) {
             check(row.name.find(c) == std::string::npos && row.text.find(c) == std::string::npos);
         }

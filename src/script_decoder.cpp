@@ -1,0 +1,244 @@
+#include "script_decoder.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+#include <utility>
+
+#include "code_page_932.h"
+
+namespace taletab {
+
+namespace {
+
+constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
+constexpr char kEndOfFile = '\x1a';
+constexpr std::size_t kLongestReference = 10;  // "&#x10FFFF;"
+constexpr char32_t kReplacement = 0xFFFD;
+
+using Byte = unsigned char;
+
+// The count of bytes before the first one that is not ASCII, eight at a time.
+std::size_t asciiPrefix(const Byte* from, const Byte* end) {
+    const Byte* at = from;
+    for (; end - at >= 8; at += 8) {
+        std::uint64_t word;
+        std::memcpy(&word, at, 8);
+        if (word & 0x8080808080808080u) break;
+    }
+    while (at < end && *at < 0x80) ++at;
+    return at - from;
+}
+
+std::size_t asciiPrefix(std::string_view bytes) {
+    const auto* from = reinterpret_cast<const Byte*>(bytes.data());
+    return asciiPrefix(from, from + bytes.size());
+}
+
+struct Utf8Character {
+    char32_t codePoint;
+    std::size_t length;  // 0: the bytes begin no valid character
+    bool cut;            // with length 0: a valid beginning, cut short by the end of the bytes
+};
+
+// The character the bytes begin with (at < end). Valid means well-formed as
+// Unicode defines it: no overlong forms, no surrogates, nothing past U+10FFFF.
+Utf8Character decodeUtf8(const Byte* at, const Byte* end) {
+    constexpr Utf8Character kInvalid{0, 0, false};
+    const Byte lead = *at;
+    if (lead < 0x80) return {lead, 1, false};
+    std::size_t length;
+    char32_t codePoint;
+    Byte low = 0x80, high = 0xBF;  // the range of the first continuation byte
+    if (lead < 0xC2) {
+        return kInvalid;
+    } else if (lead < 0xE0) {
+        length = 2;
+        codePoint = lead & 0x1F;
+    } else if (lead < 0xF0) {
+        length = 3;
+        codePoint = lead & 0x0F;
+        if (lead == 0xE0) low = 0xA0;
+        if (lead == 0xED) high = 0x9F;
+    } else if (lead < 0xF5) {
+        length = 4;
+        codePoint = lead & 0x07;
+        if (lead == 0xF0) low = 0x90;
+        if (lead == 0xF4) high = 0x8F;
+    } else {
+        return kInvalid;
+    }
+    for (std::size_t i = 1; i < length; ++i) {
+        if (at + i == end) return {0, 0, true};
+        const Byte next = at[i];
+        if (next < low || next > high) return kInvalid;
+        low = 0x80;
+        high = 0xBF;
+        codePoint = codePoint << 6 | (next & 0x3F);
+    }
+    return {codePoint, length, false};
+}
+
+// Whether bytes that begin with a script's first non-ASCII byte are UTF-8 (see the header).
+bool looksLikeUtf8(std::string_view judged, bool toTheEnd) {
+    if (const std::size_t eof = judged.find(kEndOfFile); eof != std::string_view::npos) {
+        judged = judged.substr(0, eof);  // nothing after a 0x1A belongs to the script
+        toTheEnd = true;
+    }
+    const auto* at = reinterpret_cast<const Byte*>(judged.data());
+    const auto* const end = at + judged.size();
+    bool wide = false;  // a character of three or four bytes was seen
+    while (at < end) {
+        const Utf8Character c = decodeUtf8(at, end);
+        if (c.length == 0) return c.cut && !toTheEnd && wide;
+        wide = wide || c.length >= 3;
+        at += c.length;
+    }
+    return wide;
+}
+
+// Writes "&#x1F600;" for U+1F600: upper-case hex digits, no leading zeros.
+std::size_t writeReference(char32_t codePoint, char* out) {
+    char digits[8];
+    std::size_t count = 0;
+    do {
+        digits[count++] = "0123456789ABCDEF"[codePoint & 0xF];
+        codePoint >>= 4;
+    } while (codePoint != 0);
+    char* at = out;
+    *at++ = '&';
+    *at++ = '#';
+    *at++ = 'x';
+    while (count > 0) *at++ = digits[--count];
+    *at++ = ';';
+    return at - out;
+}
+
+// Converts the run of kana and kanji (three bytes each, leads E1 to EF but
+// ED, which need no check beyond their continuation bytes) that the input
+// begins with, as far as each has a Shift-JIS form: nearly all the bytes of
+// a Japanese script take this road.
+void convertThreeByteRun(const Byte*& in, const Byte* end, char*& out) {
+    while (end - in >= 3) {
+        const unsigned lead = in[0], second = in[1] ^ 0x80u, third = in[2] ^ 0x80u;
+        if (lead <= 0xE0 || lead >= 0xF0 || lead == 0xED || (second | third) > 0x3F) return;
+        const auto codePoint = static_cast<char32_t>((lead & 0x0F) << 12 | second << 6 | third);
+        const std::size_t written = cp932::encode(codePoint, out);
+        if (written == 0) return;
+        out += written;
+        in += 3;
+    }
+}
+
+// The Shift-JIS form of a UTF-8 field, written into the buffer, which only
+// ever grows so that a row costs no allocation once the longest has been seen.
+std::string_view toShiftJis(std::string_view field, std::string& buffer) {
+    const auto* in = reinterpret_cast<const Byte*>(field.data());
+    const auto* const end = in + field.size();
+    // Room for the rest of the input and one reference more is kept at every
+    // step: a character never takes more bytes in Shift-JIS than in UTF-8.
+    if (buffer.size() < field.size() + kLongestReference) buffer.resize(field.size() + kLongestReference);
+    char* out = buffer.data();
+    while (in < end) {
+        if (*in < 0x80) {
+            const std::size_t ascii = asciiPrefix(in, end);
+            std::memcpy(out, in, ascii);
+            out += ascii;
+            in += ascii;
+            continue;
+        }
+        const Byte* const before = in;
+        convertThreeByteRun(in, end, out);
+        if (in != before) continue;
+        const Utf8Character c = decodeUtf8(in, end);
+        if (c.length > 0) {
+            if (const std::size_t written = cp932::encode(c.codePoint, out)) {
+                out += written;
+                in += c.length;
+                continue;
+            }
+        }
+        const std::size_t used = out - buffer.data();
+        const std::size_t needed = used + (end - in) + 2 * kLongestReference;
+        if (buffer.size() < needed) buffer.resize(std::max(needed, 2 * buffer.size()));
+        out = buffer.data() + used;
+        out += writeReference(c.length > 0 ? c.codePoint : kReplacement, out);
+        in += c.length > 0 ? c.length : 1;  // a byte that begins no character stands alone
+    }
+    return {buffer.data(), static_cast<std::size_t>(out - buffer.data())};
+}
+
+}  // namespace
+
+ScriptDecoder::ScriptDecoder(ScriptReader::RowHandler onRow)
+    : onRow_(std::move(onRow)), reader_([this](const ScriptRow& row) { convertRow(row); }) {}
+
+void ScriptDecoder::feed(std::string_view block) {
+    if (decided_) {
+        reader_.feed(block);
+        return;
+    }
+    if (held_.empty()) {
+        const std::size_t ascii = asciiPrefix(block);
+        if (ascii > 0) {
+            reader_.feed(block.substr(0, ascii));
+            readerFed_ = true;
+            block.remove_prefix(ascii);
+        }
+        if (block.empty()) return;
+        judgedStartsScript_ = !readerFed_;
+        if (block.size() >= kJudgedBytes) {  // the usual case: judged where it lies, nothing copied
+            decide(block.substr(0, kJudgedBytes), false);
+            feedDecided(block);
+            return;
+        }
+    }
+    // The judged bytes arrive in more than one block: collect them first.
+    const std::size_t taken = std::min(block.size(), kJudgedBytes - held_.size());
+    held_.append(block.data(), taken);
+    if (held_.size() < kJudgedBytes) return;
+    decide(held_, false);
+    feedDecided(held_);
+    held_ = std::string();
+    reader_.feed(block.substr(taken));
+}
+
+void ScriptDecoder::finish() {
+    if (!decided_ && !held_.empty()) {
+        decide(held_, true);
+        feedDecided(held_);
+        held_ = std::string();
+    }
+    reader_.finish();
+}
+
+void ScriptDecoder::decide(std::string_view judged, bool toTheEnd) {
+    decided_ = true;
+    if (judgedStartsScript_ && judged.substr(0, kByteOrderMark.size()) == kByteOrderMark) {
+        encoding_ = ScriptEncoding::kUtf8;
+        bomLeft_ = kByteOrderMark.size();
+    } else {
+        encoding_ = looksLikeUtf8(judged, toTheEnd) ? ScriptEncoding::kUtf8 : ScriptEncoding::kShiftJis;
+    }
+}
+
+void ScriptDecoder::feedDecided(std::string_view bytes) {
+    bytes.remove_prefix(bomLeft_);  // the judged bytes hold the whole mark
+    bomLeft_ = 0;
+    reader_.feed(bytes);
+}
+
+void ScriptDecoder::convertRow(const ScriptRow& row) {
+    // Rows before the decision are plain ASCII, the same in either encoding.
+    if (encoding_ == ScriptEncoding::kShiftJis) {
+        onRow_(row);
+        return;
+    }
+    ScriptRow converted;
+    converted.name = toShiftJis(row.name, name_);
+    // A heading's text is the reader's own filler, already Shift-JIS.
+    converted.text = row.text.data() == kHeadingFiller.data() ? row.text : toShiftJis(row.text, text_);
+    onRow_(converted);
+}
+
+}  // namespace taletab

@@ -1,0 +1,317 @@
+// The decoder: which encoding a script is taken to be in, and the Shift-JIS
+// rows it hands on, whatever the blocks the script arrives in.
+#include "script_decoder.h"
+
+#include <gtest/gtest.h>
+
+#include <cctype>
+#include <cstdint>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "code_page_932.h"
+#include "page_writer.h"
+#include "script_generator.h"
+
+namespace taletab {
+namespace {
+
+using namespace std::string_literals;
+using Rows = std::vector<std::pair<std::string, std::string>>;
+
+const std::string kFiller = "\x81\x40";  // "　"
+const std::string kBom = "\xEF\xBB\xBF";
+constexpr std::size_t kProgramBlock = 256 * 1024;  // what the program reads at a time
+
+std::string example() {
+    std::ifstream file(TALETAB_EXAMPLES "/scene.txt", std::ios::binary);
+    return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+}
+
+void appendUtf8(std::string& out, char32_t c) {
+    if (c < 0x80) {
+        out += static_cast<char>(c);
+    } else if (c < 0x800) {
+        out += static_cast<char>(0xC0 | c >> 6);
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+        out += static_cast<char>(0xE0 | c >> 12);
+        out += static_cast<char>(0x80 | (c >> 6 & 0x3F));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    } else {
+        out += static_cast<char>(0xF0 | c >> 18);
+        out += static_cast<char>(0x80 | (c >> 12 & 0x3F));
+        out += static_cast<char>(0x80 | (c >> 6 & 0x3F));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    }
+}
+
+// The same text saved as UTF-8, through the code page 932 table.
+std::string utf8Form(std::string_view shiftJis) {
+    std::string out;
+    while (!shiftJis.empty()) {
+        const cp932::Decoded c = cp932::decode(shiftJis);
+        if (c.length == 0) {
+            ADD_FAILURE() << "not Shift-JIS at " << out.size();
+            return out;
+        }
+        appendUtf8(out, c.codePoint);
+        shiftJis.remove_prefix(c.length);
+    }
+    return out;
+}
+
+std::string generated(std::uint64_t seed, std::size_t bytes) { return bench::generateScript(seed, bytes); }
+
+// Lines of ASCII only, about the given size, before whatever follows.
+std::string asciiLines(std::size_t bytes) {
+    std::string out;
+    while (out.size() + 20 <= bytes) out += "Narrator\tplain text\r\n";
+    return out + std::string(bytes - out.size(), 'x') + "\r\n";
+}
+
+std::string repeated(const std::string& text, int times) {
+    std::string out;
+    for (int i = 0; i < times; ++i) out += text;
+    return out;
+}
+
+struct Decoded {
+    ScriptEncoding encoding;
+    Rows rows;
+};
+
+// Feeds the script in blocks of the given size (0: whole) and collects the rows.
+Decoded decode(std::string_view script, std::size_t blockSize = 0) {
+    Rows rows;
+    ScriptDecoder decoder([&rows](const ScriptRow& row) {
+        rows.emplace_back(std::string(row.name), std::string(row.text));
+    });
+    if (blockSize == 0) blockSize = script.size() + 1;
+    for (std::size_t at = 0; at < script.size(); at += blockSize) decoder.feed(script.substr(at, blockSize));
+    decoder.finish();
+    return {decoder.encoding(), rows};
+}
+
+// The rows a Shift-JIS script gives the reader itself, byte for byte.
+Rows readerRows(std::string_view script) {
+    Rows rows;
+    ScriptReader reader([&rows](const ScriptRow& row) {
+        rows.emplace_back(std::string(row.name), std::string(row.text));
+    });
+    reader.feed(script);
+    reader.finish();
+    return rows;
+}
+
+// Compares rows, showing only the first that differs: the scripts are long.
+testing::AssertionResult sameRows(const Rows& got, const Rows& expected) {
+    if (got == expected) return testing::AssertionSuccess();
+    std::size_t i = 0;
+    while (i < got.size() && i < expected.size() && got[i] == expected[i]) ++i;
+    testing::AssertionResult failure = testing::AssertionFailure();
+    failure << got.size() << " rows where " << expected.size() << " were expected; the first difference is at row "
+            << i;
+    if (i < got.size() && i < expected.size()) {
+        failure << ": " << testing::PrintToString(got[i]) << " where " << testing::PrintToString(expected[i])
+                << " was expected";
+    }
+    return failure;
+}
+
+std::string testName(const char* label) {
+    std::string name;
+    for (const char* c = label; *c; ++c) name += std::isalnum(static_cast<unsigned char>(*c)) ? *c : '_';
+    return name;
+}
+
+// Which encoding a script is taken to be in. Each case's rows must be those
+// the reader gives for `sameAs`, the script as it would be in Shift-JIS.
+struct DetectionCase {
+    const char* label;
+    std::string script;
+    ScriptEncoding encoding;
+    std::string sameAs;
+};
+
+void PrintTo(const DetectionCase& c, std::ostream* out) { *out << c.label; }
+
+DetectionCase shiftJis(const char* label, std::string script) {
+    return {label, script, ScriptEncoding::kShiftJis, script};
+}
+
+DetectionCase utf8(const char* label, std::string script, std::string sameAs) {
+    return {label, std::move(script), ScriptEncoding::kUtf8, std::move(sameAs)};
+}
+
+const std::string kExample = example();
+// A UTF-8 script with one byte that is no UTF-8 (0xFF) at a line's start well past the judged bytes.
+const std::string kLonger = generated(8, 16 * 1024);
+const std::size_t kLaterOn = kLonger.find("\r\n", 4 * kJudgedBytes) + 2;
+// The first Japanese character cut by the program's first block after its
+// first byte, and the judged bytes cut by it 500 bytes in.
+const std::string kCutAtBlock = asciiLines(kProgramBlock - 3) + kLonger;
+const std::string kJudgedCutAtBlock = asciiLines(kProgramBlock - 502) + kLonger;
+// The judged bytes from the first あ on end one byte into the 342nd.
+const std::string kCutByJudged = "x\t" + repeated("\x82\xa0", 400) + "\r\n";
+
+const DetectionCase kDetectionCases[] = {
+    // Shift-JIS stays Shift-JIS, byte for byte
+    shiftJis("the example", kExample),
+    shiftJis("generated seed 1", generated(1, 64 * 1024)),
+    shiftJis("generated seed 2", generated(2, 64 * 1024)),
+    shiftJis("generated seed 3", generated(3, 300 * 1024)),
+    shiftJis("generated seed 4, short", generated(4, 600)),
+    shiftJis("generated seed 5, short", generated(5, 200)),
+    shiftJis("generated seed 6, one line", generated(6, 60)),
+    // ﾊﾙｶ	ｺﾞﾒﾝ､ｵｿｸﾅｯﾀ｡ / ｿｳﾀ	ﾏﾀﾈ
+    shiftJis("half-width katakana only",
+             "\xca\xd9\xb6\t\xba\xde\xd2\xdd\xa4\xb5\xbf\xb8\xc5\xaf\xc0\xa1\r\n\xbf\xb3\xc0\t\xcf\xc0\xc8\r\n"),
+    // ﾃｽﾄｱ: the bytes C3 BD C4 B1 are also valid two-byte UTF-8 ("ýı")
+    shiftJis("half-width katakana that pair up as UTF-8", "\xc3\xbd\xc4\xb1\r\n"),
+    shiftJis("one kanji only", "\x8a\xbf\r\n"),  // 漢
+    // 縺 (E3 81) is also the start of a three-byte UTF-8 character, cut by the end
+    shiftJis("one kanji at the very end", "\xe3\x81"),
+    shiftJis("one kanji after ASCII, at the very end", "a\tb\r\nc\t\xe3\x81"),
+    // 縺０縺: the first four bytes are also UTF-8 ("あO"), the last two begin a character
+    shiftJis("kanji that read as UTF-8 but for the very end", "\xe3\x81\x82\x4f\xe3\x81"),
+    shiftJis("300 KiB of ASCII before the first Japanese", asciiLines(300 * 1024) + kExample),
+    shiftJis("plain ASCII", "Narrator\tplain text\r\n"),
+    shiftJis("a cut byte order mark", "\xEF\xBB"),
+
+    // UTF-8 is recognised, with or without the byte order mark
+    utf8("the example in UTF-8", utf8Form(kExample), kExample),
+    utf8("the example in UTF-8 with the mark", kBom + utf8Form(kExample), kExample),
+    utf8("generated seed 1 in UTF-8", utf8Form(generated(1, 64 * 1024)), generated(1, 64 * 1024)),
+    utf8("generated seed 2 in UTF-8 with the mark", kBom + utf8Form(generated(2, 64 * 1024)),
+         generated(2, 64 * 1024)),
+    utf8("generated seed 5, short, in UTF-8", utf8Form(generated(5, 200)), generated(5, 200)),
+    utf8("300 KiB of ASCII before the first Japanese, in UTF-8", asciiLines(300 * 1024) + utf8Form(kExample),
+         asciiLines(300 * 1024) + kExample),
+    utf8("a character cut by the program's first block", utf8Form(kCutAtBlock), kCutAtBlock),
+    utf8("the judged bytes cut by the program's first block", utf8Form(kJudgedCutAtBlock), kJudgedCutAtBlock),
+    utf8("a character cut by the end of the judged bytes", utf8Form(kCutByJudged), kCutByJudged),
+    utf8("one invalid byte later on",
+         utf8Form(kLonger.substr(0, kLaterOn)) + "\xFF" + utf8Form(kLonger.substr(kLaterOn)),
+         kLonger.substr(0, kLaterOn) + "&#xFFFD;" + kLonger.substr(kLaterOn)),
+    // あ in UTF-8, then 漢 in Shift-JIS after the end
+    utf8("0x1A ends the judged bytes", "\xE3\x81\x82\r\n\x1a\x8a\xbf", "\x82\xa0\r\n"),
+    utf8("the mark before ASCII only", kBom + "a\tb\r\n", "a\tb\r\n"),
+    utf8("the mark alone", kBom, ""),
+    utf8("the mark before bytes that are no UTF-8", kBom + "\x8a\xbf\r\n", "&#xFFFD;&#xFFFD;\r\n"),
+    utf8("one emoji", "\xF0\x9F\x98\x80", "&#x1F600;"),
+};
+
+class DetectionTest : public testing::TestWithParam<DetectionCase> {};
+
+TEST_P(DetectionTest, TakesTheScriptForItsEncoding) {
+    const Decoded whole = decode(GetParam().script);
+    EXPECT_EQ(whole.encoding, GetParam().encoding);
+    EXPECT_TRUE(sameRows(whole.rows, readerRows(GetParam().sameAs)));
+}
+
+// The judged bytes and a character may be cut anywhere: nothing may change.
+TEST_P(DetectionTest, DoesNotDependOnBlocks) {
+    const Decoded whole = decode(GetParam().script);
+    for (std::size_t blockSize : {1, 2, 3, 500, 1023, 1024, 1025, 4096, 65536, 262144}) {
+        const Decoded cut = decode(GetParam().script, blockSize);
+        EXPECT_EQ(cut.encoding, whole.encoding) << "block size " << blockSize;
+        EXPECT_TRUE(sameRows(cut.rows, whole.rows)) << "block size " << blockSize;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, DetectionTest, testing::ValuesIn(kDetectionCases),
+                         [](const testing::TestParamInfo<DetectionCase>& param) {
+                             return testName(param.param.label);
+                         });
+
+// What a UTF-8 script's names and texts become. Each script starts with the
+// byte order mark, which makes it UTF-8 whatever follows.
+struct ConversionCase {
+    const char* label;
+    std::string script;
+    Rows rows;
+};
+
+void PrintTo(const ConversionCase& c, std::ostream* out) { *out << c.label; }
+
+const ConversionCase kConversionCases[] = {
+    // Characters with a Shift-JIS form take it
+    {"kana and kanji", kBom + "ハルカ\t漢字\r\n", {{"\x83\x6e\x83\x8b\x83\x4a", "\x8a\xbf\x8e\x9a"}}},
+    {"half-width katakana take one byte", kBom + "ﾊ\tｱ\r\n", {{"\xca", "\xb1"}}},
+    {"heading gets the filler", kBom + "第一\r\n", {{"\x91\xe6\x88\xea", kFiller}}},
+    {"empty line gets the filler", kBom + "\r\n", {{"", kFiller}}},
+    {"markup, CR and TABs as ever", kBom + "<b>&amp;\r\tx\ty\r\n", {{"<b>&amp;\r", "y"}}},
+    {"zero byte ends the field", kBom + "あ\0x\tい\r\n"s, {{"\x82\xa0", "\x82\xa2"}}},
+
+    // Characters without one become references
+    {"emoji and heart", kBom + "a\t😀♡\r\n", {{"a", "&#x1F600;&#x2661;"}}},
+    {"accented letter", kBom + "café\r\n", {{"caf&#xE9;", kFiller}}},
+    {"a second mark is a character", kBom + kBom + "a\r\n", {{"&#xFEFF;a", kFiller}}},
+
+    // Each byte that begins no valid character becomes U+FFFD
+    {"bytes that are never UTF-8", kBom + "a\xFF\xFE\xC0\xC1\xF5 \r\n",
+     {{"a" + repeated("&#xFFFD;", 5) + " ", kFiller}}},
+    {"lone continuation byte", kBom + "\x80x\r\n", {{"&#xFFFD;x", kFiller}}},
+    {"text with the filler's bytes is no heading", kBom + "a\t\x81\x40\r\n", {{"a", "&#xFFFD;@"}}},
+    {"character cut by a TAB", kBom + "\xE3\x81\tx\r\n", {{"&#xFFFD;&#xFFFD;", "x"}}},
+    {"character cut by the line end", kBom + "x\t\xE3\x81\r\n", {{"x", "&#xFFFD;&#xFFFD;"}}},
+    {"character cut by the end", kBom + "x\t\xF0\x9F\x98", {{"x", "&#xFFFD;&#xFFFD;&#xFFFD;"}}},
+    {"overlong slash", kBom + "\xC0\xAF\xE0\x80\xAF\r\n", {{repeated("&#xFFFD;", 5), kFiller}}},
+    {"surrogate", kBom + "\xED\xA0\x80\r\n", {{repeated("&#xFFFD;", 3), kFiller}}},
+    {"past U+10FFFF", kBom + "\xF4\x90\x80\x80\r\n", {{repeated("&#xFFFD;", 4), kFiller}}},
+    {"highest code point", kBom + "\xF4\x8F\xBF\xBF\r\n", {{"&#x10FFFF;", kFiller}}},
+    {"valid character after a bad byte", kBom + "\xE3\xE3\x81\x82\r\n", {{"&#xFFFD;\x82\xa0", kFiller}}},
+};
+
+class ConversionTest : public testing::TestWithParam<ConversionCase> {};
+
+TEST_P(ConversionTest, ConvertsToShiftJis) {
+    for (std::size_t blockSize : {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 64}) {
+        const Decoded decoded = decode(GetParam().script, blockSize);
+        EXPECT_EQ(decoded.encoding, ScriptEncoding::kUtf8);
+        EXPECT_EQ(decoded.rows, GetParam().rows) << "block size " << blockSize;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, ConversionTest, testing::ValuesIn(kConversionCases),
+                         [](const testing::TestParamInfo<ConversionCase>& param) {
+                             return testName(param.param.label);
+                         });
+
+// The page from a script saved as UTF-8 is the page from the same script in
+// Shift-JIS, to the byte.
+std::string page(std::string_view script, std::size_t blockSize) {
+    std::string out;
+    PageWriter writer([&out](std::string_view block) {
+        out += block;
+        return true;
+    });
+    ScriptDecoder decoder([&writer](const ScriptRow& row) { writer.writeRow(row.name, row.text); });
+    writer.writeHead("page.htm");
+    for (std::size_t at = 0; at < script.size(); at += blockSize) decoder.feed(script.substr(at, blockSize));
+    decoder.finish();
+    writer.writeFoot();
+    EXPECT_TRUE(writer.finish());
+    return out;
+}
+
+TEST(DecoderPageTest, UnicodeScriptGivesTheShiftJisPage) {
+    for (const std::string& shiftJis : {kExample, generated(7, 1024 * 1024)}) {
+        const std::string expected = page(shiftJis, kProgramBlock);
+        for (const std::string& script : {utf8Form(shiftJis), kBom + utf8Form(shiftJis)}) {
+            for (std::size_t blockSize : {std::size_t{1000}, kProgramBlock}) {
+                // Not EXPECT_EQ: a failure would print two pages of a megabyte.
+                EXPECT_TRUE(page(script, blockSize) == expected)
+                    << shiftJis.size() << " bytes, block size " << blockSize
+                    << (script[0] == kBom[0] ? ", with the mark" : "");
+            }
+        }
+    }
+}
+
+}  // namespace
+}  // namespace taletab
