@@ -1,6 +1,5 @@
 #include "file_name.h"
 
-#include <cstdio>
 #include <utility>
 
 #include "code_page_932.h"
@@ -20,10 +19,9 @@ FileName fromCodePoints(std::filesystem::path path, std::u32string_view codePoin
             name.shown.append(form, length);
             name.title.append(form, length);
         } else {
-            char reference[16];
-            std::snprintf(reference, sizeof reference, "&#x%X;", static_cast<unsigned>(codePoint));
+            char reference[unicode::kLongestReference];
             name.shown += '?';
-            name.title += reference;
+            name.title.append(reference, unicode::writeReference(codePoint, reference));
         }
     }
     return name;

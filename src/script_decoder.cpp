@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "code_page_932.h"
+#include "unicode.h"
 
 namespace taletab {
 
@@ -13,8 +14,6 @@ namespace {
 
 constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
 constexpr char kEndOfFile = '\x1a';
-constexpr std::size_t kLongestReference = 10;  // "&#x10FFFF;"
-constexpr char32_t kReplacement = 0xFFFD;
 
 using Byte = unsigned char;
 
@@ -35,83 +34,20 @@ std::size_t asciiPrefix(std::string_view bytes) {
     return asciiPrefix(from, from + bytes.size());
 }
 
-struct Utf8Character {
-    char32_t codePoint;
-    std::size_t length;  // 0: the bytes begin no valid character
-    bool cut;            // with length 0: a valid beginning, cut short by the end of the bytes
-};
-
-// The character the bytes begin with (at < end). Valid means well-formed as
-// Unicode defines it: no overlong forms, no surrogates, nothing past U+10FFFF.
-Utf8Character decodeUtf8(const Byte* at, const Byte* end) {
-    constexpr Utf8Character kInvalid{0, 0, false};
-    const Byte lead = *at;
-    if (lead < 0x80) return {lead, 1, false};
-    std::size_t length;
-    char32_t codePoint;
-    Byte low = 0x80, high = 0xBF;  // the range of the first continuation byte
-    if (lead < 0xC2) {
-        return kInvalid;
-    } else if (lead < 0xE0) {
-        length = 2;
-        codePoint = lead & 0x1F;
-    } else if (lead < 0xF0) {
-        length = 3;
-        codePoint = lead & 0x0F;
-        if (lead == 0xE0) low = 0xA0;
-        if (lead == 0xED) high = 0x9F;
-    } else if (lead < 0xF5) {
-        length = 4;
-        codePoint = lead & 0x07;
-        if (lead == 0xF0) low = 0x90;
-        if (lead == 0xF4) high = 0x8F;
-    } else {
-        return kInvalid;
-    }
-    for (std::size_t i = 1; i < length; ++i) {
-        if (at + i == end) return {0, 0, true};
-        const Byte next = at[i];
-        if (next < low || next > high) return kInvalid;
-        low = 0x80;
-        high = 0xBF;
-        codePoint = codePoint << 6 | (next & 0x3F);
-    }
-    return {codePoint, length, false};
-}
-
 // Whether bytes that begin with a script's first non-ASCII byte are UTF-8 (see the header).
 bool looksLikeUtf8(std::string_view judged, bool toTheEnd) {
     if (const std::size_t eof = judged.find(kEndOfFile); eof != std::string_view::npos) {
         judged = judged.substr(0, eof);  // nothing after a 0x1A belongs to the script
         toTheEnd = true;
     }
-    const auto* at = reinterpret_cast<const Byte*>(judged.data());
-    const auto* const end = at + judged.size();
     bool wide = false;  // a character of three or four bytes was seen
-    while (at < end) {
-        const Utf8Character c = decodeUtf8(at, end);
+    while (!judged.empty()) {
+        const unicode::Decoded c = unicode::decodeUtf8(judged);
         if (c.length == 0) return c.cut && !toTheEnd && wide;
         wide = wide || c.length >= 3;
-        at += c.length;
+        judged.remove_prefix(c.length);
     }
     return wide;
-}
-
-// Writes "&#x1F600;" for U+1F600: upper-case hex digits, no leading zeros.
-std::size_t writeReference(char32_t codePoint, char* out) {
-    char digits[8];
-    std::size_t count = 0;
-    do {
-        digits[count++] = "0123456789ABCDEF"[codePoint & 0xF];
-        codePoint >>= 4;
-    } while (codePoint != 0);
-    char* at = out;
-    *at++ = '&';
-    *at++ = '#';
-    *at++ = 'x';
-    while (count > 0) *at++ = digits[--count];
-    *at++ = ';';
-    return at - out;
 }
 
 // Converts the run of kana and kanji (three bytes each, leads E1 to EF but
@@ -137,7 +73,8 @@ std::string_view toShiftJis(std::string_view field, std::string& buffer) {
     const auto* const end = in + field.size();
     // Room for the rest of the input and one reference more is kept at every
     // step: a character never takes more bytes in Shift-JIS than in UTF-8.
-    if (buffer.size() < field.size() + kLongestReference) buffer.resize(field.size() + kLongestReference);
+    const std::size_t room = field.size() + unicode::kLongestReference;
+    if (buffer.size() < room) buffer.resize(room);
     char* out = buffer.data();
     while (in < end) {
         if (*in < 0x80) {
@@ -150,7 +87,8 @@ std::string_view toShiftJis(std::string_view field, std::string& buffer) {
         const Byte* const before = in;
         convertThreeByteRun(in, end, out);
         if (in != before) continue;
-        const Utf8Character c = decodeUtf8(in, end);
+        const unicode::Decoded c =
+            unicode::decodeUtf8({reinterpret_cast<const char*>(in), static_cast<std::size_t>(end - in)});
         if (c.length > 0) {
             if (const std::size_t written = cp932::encode(c.codePoint, out)) {
                 out += written;
@@ -159,10 +97,10 @@ std::string_view toShiftJis(std::string_view field, std::string& buffer) {
             }
         }
         const std::size_t used = out - buffer.data();
-        const std::size_t needed = used + (end - in) + 2 * kLongestReference;
+        const std::size_t needed = used + (end - in) + 2 * unicode::kLongestReference;
         if (buffer.size() < needed) buffer.resize(std::max(needed, 2 * buffer.size()));
         out = buffer.data() + used;
-        out += writeReference(c.length > 0 ? c.codePoint : kReplacement, out);
+        out += unicode::writeReference(c.length > 0 ? c.codePoint : unicode::kReplacement, out);
         in += c.length > 0 ? c.length : 1;  // a byte that begins no character stands alone
     }
     return {buffer.data(), static_cast<std::size_t>(out - buffer.data())};

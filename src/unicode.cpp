@@ -6,29 +6,47 @@ namespace taletab::unicode {
 
 namespace {
 
-bool isContinuation(unsigned char byte) { return (byte & 0xC0) == 0x80; }
-
 bool isSurrogate(char32_t codePoint) { return codePoint >= 0xD800 && codePoint <= 0xDFFF; }
 
 }  // namespace
 
+// Each continuation byte is checked against the range it may take, so that
+// overlong forms, surrogates and code points past U+10FFFF are rejected as
+// early as a cut beginning is recognised.
 Decoded decodeUtf8(std::string_view bytes) {
     constexpr Decoded kNone{0, 0};
     if (bytes.empty()) return kNone;
-    const auto first = static_cast<unsigned char>(bytes[0]);
-    if (first < 0x80) return {first, 1};
-    // 0x80 to 0xC1 begin nothing (a continuation byte, an overlong lead); 0xF5 on lie past U+10FFFF.
-    if (first < 0xC2 || first > 0xF4) return kNone;
-    const std::size_t length = first >= 0xF0 ? 4 : first >= 0xE0 ? 3 : 2;
-    const char32_t smallest = length == 4 ? 0x10000 : length == 3 ? 0x800 : 0x80;  // below: overlong
-    char32_t codePoint = first & (0x7F >> length);
-    if (bytes.size() < length) return kNone;
-    for (std::size_t i = 1; i < length; ++i) {
-        const auto byte = static_cast<unsigned char>(bytes[i]);
-        if (!isContinuation(byte)) return kNone;
-        codePoint = (codePoint << 6) | (byte & 0x3F);
+    const auto lead = static_cast<unsigned char>(bytes[0]);
+    if (lead < 0x80) return {lead, 1};
+    std::size_t length;
+    char32_t codePoint;
+    unsigned char low = 0x80, high = 0xBF;  // the range of the first continuation byte
+    if (lead < 0xC2) {
+        return kNone;  // a continuation byte, or the lead of an overlong form
+    } else if (lead < 0xE0) {
+        length = 2;
+        codePoint = lead & 0x1F;
+    } else if (lead < 0xF0) {
+        length = 3;
+        codePoint = lead & 0x0F;
+        if (lead == 0xE0) low = 0xA0;   // below: overlong
+        if (lead == 0xED) high = 0x9F;  // above: surrogates
+    } else if (lead < 0xF5) {
+        length = 4;
+        codePoint = lead & 0x07;
+        if (lead == 0xF0) low = 0x90;   // below: overlong
+        if (lead == 0xF4) high = 0x8F;  // above: past U+10FFFF
+    } else {
+        return kNone;
     }
-    if (codePoint < smallest || codePoint > 0x10FFFF || isSurrogate(codePoint)) return kNone;
+    for (std::size_t i = 1; i < length; ++i) {
+        if (i == bytes.size()) return {0, 0, true};
+        const auto next = static_cast<unsigned char>(bytes[i]);
+        if (next < low || next > high) return kNone;
+        low = 0x80;
+        high = 0xBF;
+        codePoint = codePoint << 6 | (next & 0x3F);
+    }
     return {codePoint, length};
 }
 
@@ -93,6 +111,22 @@ std::u32string fromUtf16(std::u16string_view units) {
         }
     }
     return codePoints;
+}
+
+std::size_t writeReference(char32_t codePoint, char* out) {
+    char digits[8];
+    std::size_t count = 0;
+    do {
+        digits[count++] = "0123456789ABCDEF"[codePoint & 0xF];
+        codePoint >>= 4;
+    } while (codePoint != 0);
+    char* at = out;
+    *at++ = '&';
+    *at++ = '#';
+    *at++ = 'x';
+    while (count > 0) *at++ = digits[--count];
+    *at++ = ';';
+    return at - out;
 }
 
 }  // namespace taletab::unicode

@@ -15,6 +15,7 @@ inline constexpr char32_t kReplacement = 0xFFFD;
 struct Decoded {
     char32_t codePoint;
     std::size_t length;  // bytes taken, 1 to 4; 0 when the bytes do not begin with a UTF-8 character
+    bool cut = false;    // with length 0: a valid beginning, cut short by the end of the bytes
 };
 
 // The character the bytes begin with.
@@ -31,5 +32,12 @@ std::string utf8FromShiftJis(std::string_view shiftJis);
 
 // The code points of UTF-16 text; a surrogate without its other half becomes U+FFFD.
 std::u32string fromUtf16(std::u16string_view units);
+
+// How a character with no Shift-JIS form stands in the page: its numeric
+// character reference, "&#x1F600;" for U+1F600 (upper-case hex digits, no
+// leading zeros), which every browser shows as the character. Writes it to
+// `out`, which has room for kLongestReference bytes, and returns its length.
+inline constexpr std::size_t kLongestReference = 10;  // "&#x10FFFF;"
+std::size_t writeReference(char32_t codePoint, char* out);
 
 }  // namespace taletab::unicode

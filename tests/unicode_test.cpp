@@ -40,6 +40,30 @@ TEST(Unicode, DecodesStrictUtf8) {
     }
 }
 
+TEST(Unicode, TellsACutCharacterFromABadOne) {
+    // A script's encoding is judged on its first bytes, which may end inside a character.
+    struct Case {
+        const char* label;
+        std::string_view bytes;
+        bool cut;
+    };
+    const Case cases[] = {
+        {"kanji cut after its lead", "\xe5", true},
+        {"kanji cut after two bytes", "\xe5\x8f", true},
+        {"emoji cut after three bytes", "\xf0\x9f\x98", true},
+        {"overlong, cut", "\xe0\x80", false},
+        {"surrogate, cut", "\xed\xa0", false},
+        {"past the last code point, cut", "\xf4\x90", false},
+        {"a bad second byte", "\xe5" "a", false},
+        {"a continuation byte alone", "\x80", false},
+    };
+    for (const Case& c : cases) {
+        const Decoded decoded = decodeUtf8(c.bytes);
+        EXPECT_EQ(decoded.length, 0u) << c.label;
+        EXPECT_EQ(decoded.cut, c.cut) << c.label;
+    }
+}
+
 TEST(Unicode, EncodesWhatItDecodes) {
     for (char32_t codePoint : {U'a', U'\u00c4', U'\u07ff', U'\u0800', U'\u53f0', U'\uffff', U'\U00010000',
                                U'\U0001f600', U'\U0010ffff'}) {
