@@ -47,9 +47,10 @@ inline std::filesystem::path folderOf(const std::filesystem::path& file) {
     return file.has_parent_path() ? file.parent_path() : std::filesystem::path(".");
 }
 
-// Readies the process for a run: a broken pipe or a file-size limit becomes a failed write instead of a signal; an
-// interruption (Ctrl-C, SIGTERM, SIGHUP, SIGQUIT; Ctrl-C, Ctrl-Break or a
-// closed console window on Windows) first removes the temporary file.
+// Readies the process for a run: a broken pipe or a file-size limit becomes
+// a failed write instead of a signal; an interruption (Ctrl-C, SIGTERM,
+// SIGHUP, SIGQUIT; Ctrl-C, Ctrl-Break or a closed console window on
+// Windows) first removes the temporary file and resets a terminal's colours.
 void prepareProcess();
 
 // Opens a file in binary mode ("rb" or "wb"); null when it cannot be opened.
