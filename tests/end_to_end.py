@@ -694,7 +694,7 @@ class OnATerminal(unittest.TestCase):
         self.addCleanup(self.folder.cleanup)
         (Path(self.folder.name) / "scene.txt").write_bytes(SCRIPT)
 
-    def on_terminal(self, args, locale):
+    def on_terminal(self, args, locale, while_running=lambda process: None):
         """Runs taletab with standard output on a new pseudo-terminal and the
         locale variables given; its status and every byte the terminal got."""
         env = {k: v for k, v in os.environ.items() if k not in ("LC_ALL", "LC_CTYPE", "LANG")}
@@ -706,6 +706,7 @@ class OnATerminal(unittest.TestCase):
         with subprocess.Popen([BINARY, *args], cwd=self.folder.name, env=env, stdin=subprocess.DEVNULL,
                               stdout=terminal, stderr=subprocess.PIPE) as process:
             os.close(terminal)
+            while_running(process)
             shown = b""
             # Once the program, the terminal's last user, has closed it, reading fails (EIO).
             while select.select([controller], [], [], 60)[0]:
@@ -738,6 +739,24 @@ class OnATerminal(unittest.TestCase):
             with self.subTest(label):
                 status, shown = expected
                 self.assertEqual(self.on_terminal(args, self.UTF8), (status, shown + self.RESET))
+
+    def test_an_interrupted_run_resets_the_colours_too(self):
+        folder = Path(self.folder.name)
+        os.mkfifo(folder / "script.fifo")
+        writer = os.open(folder / "script.fifo", os.O_RDWR)  # held open: the run waits for more script
+        self.addCleanup(os.close, writer)
+        os.write(writer, SCRIPT)
+
+        def interrupt_once_converting(process):
+            for _ in range(1000):
+                if leftovers(folder) or process.poll() is not None:
+                    break
+                time.sleep(0.01)
+            process.send_signal(signal.SIGINT)
+
+        self.assertEqual(self.on_terminal([b"script.fifo", b"page.htm"], self.UTF8, interrupt_once_converting),
+                         (-signal.SIGINT, utf8(BANNER) + self.RESET))
+        self.assertEqual(sorted(os.listdir(folder)), ["scene.txt", "script.fifo"])
 
     def test_other_terminals_get_shift_jis(self):
         self.assertEqual(self.on_terminal([b"scene.txt", b"page.htm"], {"LC_ALL": "C"}),
