@@ -19,6 +19,7 @@
 #include "platform.h"
 #include "script_reader.h"
 #include "text_mode.h"
+#include "threaded_sink.h"
 
 namespace taletab {
 namespace {
@@ -83,18 +84,19 @@ Outcome convert(std::FILE* script, platform::PageFile& page, std::string_view ti
     // Both sides move large blocks of their own; the stdio buffers would only add a copy.
     std::setvbuf(script, nullptr, _IONBF, 0);
     std::setvbuf(page.stream(), nullptr, _IONBF, 0);
-    PageWriter writer([&page](std::string_view block) {
+    ThreadedSink sink([&page](std::string_view block) {
         return std::fwrite(block.data(), 1, block.size(), page.stream()) == block.size();
     });
+    PageWriter writer(sink.pageSink());
     ScriptReader reader(
         [&writer](const ScriptRow& row) { writer.writeRow(row.name, row.text); });
 
     writer.writeHead(title);
-    std::vector<char> block(kReadBlockSize);
+    const std::unique_ptr<char[]> block(new char[kReadBlockSize]);  // not zero-filled: a small script pays for what it reads only
     try {
         std::size_t got;
-        while ((got = std::fread(block.data(), 1, block.size(), script)) > 0) {
-            reader.feed({block.data(), got});
+        while ((got = std::fread(block.get(), 1, kReadBlockSize, script)) > 0) {
+            reader.feed({block.get(), got});
         }
     } catch (const std::bad_alloc&) {
         return Outcome::kReadFailed;  // a line longer than the memory there is to hold it
@@ -102,7 +104,7 @@ Outcome convert(std::FILE* script, platform::PageFile& page, std::string_view ti
     if (std::ferror(script)) return Outcome::kReadFailed;
     reader.finish();
     writer.writeFoot();
-    return writer.finish() && page.commit() ? Outcome::kConverted : Outcome::kWriteFailed;
+    return writer.finish() && sink.finish() && page.commit() ? Outcome::kConverted : Outcome::kWriteFailed;
 }
 
 int run(int argc, char** argv) {
