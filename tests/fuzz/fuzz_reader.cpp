@@ -2,6 +2,9 @@
 // the input, writes the page to memory and checks what must hold for any
 // script: the rows do not depend on the cuts, every row comes from the
 // script, and the page is the head, its rows and the foot, to the byte.
+// The page fed in cuts goes through the threaded sink, the whole one straight
+// to memory; a title longer than the writer's buffer makes every page at
+// least two blocks, so that the rows pass through the writing thread.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -11,6 +14,7 @@
 
 #include "page_writer.h"
 #include "script_reader.h"
+#include "threaded_sink.h"
 
 namespace {
 
@@ -26,18 +30,29 @@ void check(bool holds) {
     if (!holds) std::abort();
 }
 
+const std::string kTitle(kPageBufferSize + 1, 't');
+
+enum class Sink { kMemory, kThreaded };
+
 // The page and the rows for the script, fed in blocks of the given sizes in turn.
-std::vector<Row> convert(std::string_view script, const std::vector<std::size_t>& blockSizes, std::string& page) {
+std::vector<Row> convert(std::string_view script, const std::vector<std::size_t>& blockSizes, Sink sinkKind,
+                         std::string& page) {
     std::vector<Row> rows;
-    PageWriter writer([&page](std::string_view block) {
+    const auto toMemory = [&page](std::string_view block) {
         page += block;
         return true;
-    });
+    };
+    ThreadedSink threaded(toMemory);
+    PageWriter writer(sinkKind == Sink::kThreaded
+                          ? threaded.pageSink()
+                          : [&toMemory](PageBuffer& buffer, std::size_t size) {
+                                return toMemory({buffer.get(), size});
+                            });
     ScriptReader reader([&](const ScriptRow& row) {
         rows.push_back({std::string(row.name), std::string(row.text)});
         writer.writeRow(row.name, row.text);
     });
-    writer.writeHead("fuzz.htm");
+    writer.writeHead(kTitle);
     for (std::size_t at = 0, turn = 0; at < script.size(); ++turn) {
         const std::size_t size = blockSizes[turn % blockSizes.size()];
         reader.feed(script.substr(at, size));
@@ -46,6 +61,7 @@ std::vector<Row> convert(std::string_view script, const std::vector<std::size_t>
     reader.finish();
     writer.writeFoot();
     check(writer.finish());
+    check(threaded.finish());
     return rows;
 }
 
@@ -62,15 +78,20 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (blockSizes.empty()) return 0;
     const std::string_view script(reinterpret_cast<const char*>(data), size);
 
-    std::string whole;
-    const std::vector<Row> rows = convert(script, {script.size() + 1}, whole);
-    std::string cut;
-    check(convert(script, blockSizes, cut) == rows);
+    // Kept from run to run: fresh pages of this size would cost most of a run's time.
+    static std::string whole, cut;
+    whole.clear();
+    cut.clear();
+    const std::vector<Row> rows = convert(script, {script.size() + 1}, Sink::kMemory, whole);
+    check(convert(script, blockSizes, Sink::kThreaded, cut) == rows);
     check(cut == whole);
 
-    std::string empty;
-    convert({}, {1}, empty);
-    const std::size_t headSize = 280 + std::string_view("fuzz.htm").size();
+    static const std::string empty = [] {
+        std::string page;
+        convert({}, {1}, Sink::kThreaded, page);
+        return page;
+    }();
+    const std::size_t headSize = 280 + kTitle.size();
     const std::size_t footSize = 105;
     check(empty.size() == headSize + footSize);
 
