@@ -1,5 +1,6 @@
 #include "threaded_sink.h"
 
+#include <system_error>
 #include <utility>
 
 namespace taletab {
@@ -18,12 +19,18 @@ bool ThreadedSink::finish() {
 }
 
 bool ThreadedSink::take(PageBuffer& buffer, std::size_t size) {
-    if (!firstWritten_) {
+    if (firstWritten_ && !thread_.joinable() && !noThread_) {
+        try {
+            thread_ = std::thread([this] { writeQueued(); });
+        } catch (const std::system_error&) {
+            noThread_ = true;  // the system has no thread to give: write here, as slowly as before
+        }
+    }
+    if (!thread_.joinable()) {
         firstWritten_ = true;
         failed_ = !write_({buffer.get(), size});
         return !failed_;
     }
-    if (!thread_.joinable()) thread_ = std::thread([this] { writeQueued(); });
 
     PageBuffer replacement;
     if (allocated_ < kQueuedBuffers) {

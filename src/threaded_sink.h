@@ -12,7 +12,8 @@
 //   kQueuedBuffers + 1 buffers however long the page.
 // - Small pages: the page's first block is written on the caller's thread
 //   and its buffer stays with the writer; the thread starts with the second
-//   block. A page of one block costs no thread and no buffer.
+//   block. A page of one block costs no thread and no buffer. Where no
+//   thread can be started, every block is written so, on the caller's thread.
 // - Errors: the first write that fails stops the writing; blocks still
 //   queued or handed in later are dropped, never written. The caller learns
 //   of it from a later call returning false, or from finish().
@@ -59,6 +60,7 @@ private:
 
     BlockWriter write_;
     bool firstWritten_ = false;   // caller's side only
+    bool noThread_ = false;       // starting the thread failed; caller's side only
     std::size_t allocated_ = 0;   // buffers made beside the writer's; caller's side only
 
     // Guarded by mutex_.

@@ -85,15 +85,21 @@ TEST(ThreadedSinkTest, APageOfOneBlockIsWrittenWithoutAThread) {
 }
 
 TEST(ThreadedSinkTest, TheFirstFailedWriteStopsTheWriting) {
-    // The first block fails on the caller's thread, the others on the writing thread.
-    for (const int failing : {0, 1, 2, 7}) {
+    // The first block fails on the caller's thread, the others on the writing
+    // thread; the last block's failure is known only once the writing is done.
+    const struct {
+        int blocks;
+        int failing;
+    } cases[] = {{50, 0}, {50, 1}, {50, 2}, {50, 7}, {3, 2}};
+    for (const auto& c : cases) {
         for (const auto delay : {0ms, 1ms}) {
+            const int failing = c.failing;
             Recorder recorder;
             recorder.failFrom = failing;
             recorder.delay = delay;
             ThreadedSink threaded(recorder.writer());
             PageSink sink = threaded.pageSink();
-            handBlocks(sink, 50);
+            handBlocks(sink, c.blocks);
             EXPECT_FALSE(threaded.finish()) << "failing block " << failing;
             EXPECT_EQ(recorder.blocks.size(), static_cast<std::size_t>(failing));
             // Nothing is tried after the failed write.
