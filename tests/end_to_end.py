@@ -267,10 +267,10 @@ class EndToEnd(unittest.TestCase):
                     {"page.htm": b"the author's edited page"})
 
 
-class LargePageFaults(unittest.TestCase):
-    """Faults in a page of many blocks, which are written on a thread of their
-    own while the script is converted: the run fails as with a small page, no
-    thread keeps it alive, and the old page stays as it was."""
+class LargePages(unittest.TestCase):
+    """A page of many blocks, which are written on a thread of their own while
+    the script is converted, and faults in it: the run fails as with a small
+    page, no thread keeps it alive, and the old page stays as it was."""
 
     setUp, put, files, run_taletab, expect = (EndToEnd.setUp, EndToEnd.put, EndToEnd.files,
                                               EndToEnd.run_taletab, EndToEnd.expect)
@@ -280,6 +280,10 @@ class LargePageFaults(unittest.TestCase):
     def setUp_pages(self, script):
         self.put("long.txt", script)
         self.put("page.htm", self.OLD)
+
+    def test_large_page_is_written_whole(self):
+        self.setUp_pages(self.LONG)
+        self.expect(["long.txt", "page.htm"], 0, BANNER + DONE, {"long.txt": self.LONG, "page.htm": self.long_page()})
 
     @unittest.skipUnless(LINUX, "limits the file size")
     def test_failed_write_part_way(self):
