@@ -91,6 +91,11 @@ def machine():
             f" {int(memory.group(1)) / MIB:.0f} GiB; Linux {platform.release()}; {version}")
 
 
+def load():
+    """The load averages over 1, 5 and 15 minutes: other work on the machine skews every figure."""
+    return " ".join(Path("/proc/loadavg").read_text().split()[:3])
+
+
 def settle_command(page_size):
     """Run before each timed run of a large input: see the module's comment."""
     return (f"sh -c 'sleep 0.3; head -c {page_size} /dev/zero > {SCRATCH}; "
@@ -180,7 +185,7 @@ def main():
     scripts = [(f"{name[:-1]} {name[-1].upper()}iB script", generated(f"script-{name}.txt", SIZES[name]))
                for name in args.sizes.split(",")]
     small = generated("script-2k.txt", 2 * KIB)
-    print(f"Machine: {machine()}\n")
+    print(f"Machine: {machine()}; load average {load()}\n")
 
     print("| input | bytes | median s | MB/s | floor s | × floor | 2-thread floor s | × 2-thread floor"
           " | user s | sys s | instr/B | peak KiB |")
@@ -221,6 +226,7 @@ def main():
             busy = conversions(script, rounds, portable)
         print(f"idle {ratio(idle, 'taletab', 'portable'):.2f}, busy {ratio(busy, 'taletab', 'portable'):.2f}")
 
+    print(f"\nLoad average at the end: {load()}")
     for path in (PAGE, FLOOR_PAGE, SCRATCH, OUT / "console.out"):
         path.unlink(missing_ok=True)
 
