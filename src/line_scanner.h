@@ -52,7 +52,6 @@ private:
     std::size_t chunk_ = 0;   // where the bytes that marks_ is about begin
     std::size_t next_ = 0;    // where the next step begins
     std::uint32_t marks_ = 0; // a bit for each TAB and LF not yet looked at
-    std::uint32_t lfs_ = 0;   // a bit for each LF among them
 #else
     const char* const end_;
     const char* from_;  // where the next line starts
@@ -69,18 +68,18 @@ inline void LineScanner::mark(std::size_t offset) {
     chunk_ = offset;
     const std::size_t size = static_cast<std::size_t>(end_ - begin_);
     if (size - offset >= kStep) {
-        const auto low = _mm_loadu_si128(reinterpret_cast<const __m128i*>(begin_ + offset));
-        const auto high = _mm_loadu_si128(reinterpret_cast<const __m128i*>(begin_ + offset + 16));
-        const auto tab = _mm_set1_epi8(kTab), lf = _mm_set1_epi8(kLf);
-        const auto bits = [](__m128i found) { return static_cast<std::uint32_t>(_mm_movemask_epi8(found)); };
-        lfs_ = bits(_mm_cmpeq_epi8(low, lf)) | bits(_mm_cmpeq_epi8(high, lf)) << 16;
-        marks_ = lfs_ | bits(_mm_cmpeq_epi8(low, tab)) | bits(_mm_cmpeq_epi8(high, tab)) << 16;
+        const auto marksOf = [](const char* at) {
+            const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at));
+            const __m128i found = _mm_or_si128(_mm_cmpeq_epi8(bytes, _mm_set1_epi8(kTab)),
+                                               _mm_cmpeq_epi8(bytes, _mm_set1_epi8(kLf)));
+            return static_cast<std::uint32_t>(_mm_movemask_epi8(found));
+        };
+        marks_ = marksOf(begin_ + offset) | marksOf(begin_ + offset + 16) << 16;
         return;
     }
-    marks_ = lfs_ = 0;
+    marks_ = 0;
     for (std::size_t i = 0; offset + i < size; ++i) {
         const char c = begin_[offset + i];
-        if (c == kLf) lfs_ |= std::uint32_t{1} << i;
         if (c == kLf || c == kTab) marks_ |= std::uint32_t{1} << i;
     }
 }
@@ -97,7 +96,7 @@ inline bool LineScanner::next(LineEnd& line) {
         const unsigned bit = static_cast<unsigned>(__builtin_ctz(marks_));
         marks_ &= marks_ - 1;
         const char* const at = begin_ + chunk_ + bit;
-        if (lfs_ >> bit & 1u) {
+        if (*at == kLf) {
             line.lf = at;
             return true;
         }
