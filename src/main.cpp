@@ -92,7 +92,8 @@ Outcome convert(std::FILE* script, platform::PageFile& page, std::string_view ti
         [&writer](const ScriptRow& row) { writer.writeRow(row.name, row.text); });
 
     writer.writeHead(title);
-    const std::unique_ptr<char[]> block(new char[kReadBlockSize]);  // not zero-filled: a small script pays for what it reads only
+    // Not zero-filled: a small script pays only for the bytes it reads.
+    const std::unique_ptr<char[]> block(new char[kReadBlockSize]);
     try {
         std::size_t got;
         while ((got = std::fread(block.get(), 1, kReadBlockSize, script)) > 0) {

@@ -99,7 +99,7 @@ bool PageWriter::finish() {
 }
 
 void PageWriter::append(std::string_view bytes) {
-    // Larger than the room left (a very long line): it goes out a buffer at a time.
+    // What does not fit fills the buffer, which goes out; a very long line so goes out a buffer at a time.
     while (bytes.size() > kPageBufferSize - used_) {
         const std::size_t room = kPageBufferSize - used_;
         std::memcpy(buffer_.get() + used_, bytes.data(), room);
