@@ -1,44 +1,64 @@
 #!/usr/bin/env python3
 """The benchmark: builds taletab in release mode, generates the inputs if
-they are missing and prints one table. Each input is converted in paired
-runs with the floor (a program that only reads the input and writes as many
-bytes as the page has, in 128 KiB blocks); a 2 KB script is also paired with
-cat copying it to a file, since start-up is the whole cost for small scripts.
+they are missing and prints the machine and one table.
 
-    bench/run.py [--rounds N]
+Each input is converted in paired rounds with two floors: `floor`, a
+program that only reads the input and writes as many bytes as the page has
+(128 KiB blocks, one thread), and `floor --two-threads`, which reads on one
+thread while it writes on another, the limit for a program on two cores.
+Each round runs the three commands in a shuffled order; the ratios are taken
+round by round and their median is printed. Before each timed run of a large
+input the machine is brought to the same state: a short pause, then a
+throwaway file of the page's size is written and deleted (on these virtual
+machines memory left free for a moment is handed back to the host, which
+alone can double the time of the next write).
+
+Then: the same conversions with the other core kept busy by a second
+process; a 2 KB script against cat copying it to a file, since start-up is
+the whole cost for small scripts; and, with --scanner, the SSE2 scanner
+against the portable one (a second build), idle and busy.
+
+    bench/run.py [--rounds N] [--sizes 64m,256m,1g] [--scanner]
 
 Inputs go to $TALETAB_BENCH_DIR (default /tmp/taletab-bench), pages to
 $TALETAB_BENCH_OUT (default /dev/shm, a RAM-backed folder). Needs hyperfine,
 GNU time and valgrind (Debian's hyperfine, time and valgrind).
 """
 import argparse
+import contextlib
 import json
 import os
+import platform
+import random
 import re
 import statistics
 import subprocess
+import sys
 import tempfile
 from pathlib import Path
 
 ROOT = Path(__file__).resolve().parent.parent
 BUILD = ROOT / "build-bench"
+BUILD_PORTABLE = ROOT / "build-bench-portable"
 WORK = Path(os.environ.get("TALETAB_BENCH_DIR", "/tmp/taletab-bench"))
 OUT = Path(os.environ.get("TALETAB_BENCH_OUT", "/dev/shm"))
 TALETAB = BUILD / "taletab"
 GENERATE = BUILD / "bench" / "generate_script"
 FLOOR = BUILD / "bench" / "floor"
 KIB, MIB, GIB = 1024, 1024**2, 1024**3
+SIZES = {"64m": 64 * MIB, "256m": 256 * MIB, "1g": GIB}
 CALLGRIND_LIMIT = 64 * MIB  # larger inputs take minutes under valgrind
+PAGE, FLOOR_PAGE, SCRATCH = OUT / "taletab-bench.htm", OUT / "taletab-floor.htm", OUT / "taletab-scratch"
 
 
 def run(*args, **kwargs):
     return subprocess.run([str(a) for a in args], check=True, **kwargs)
 
 
-def build():
-    run("cmake", "-S", ROOT, "-B", BUILD, "-DCMAKE_BUILD_TYPE=Release", "-DTALETAB_BENCH=ON",
-        "-DBUILD_TESTING=OFF", stdout=subprocess.DEVNULL)
-    run("cmake", "--build", BUILD, "-j2", stdout=subprocess.DEVNULL)
+def build(folder, *options):
+    run("cmake", "-S", ROOT, "-B", folder, "-DCMAKE_BUILD_TYPE=Release", "-DTALETAB_BENCH=ON",
+        "-DBUILD_TESTING=OFF", *options, stdout=subprocess.DEVNULL)
+    run("cmake", "--build", folder, "-j2", stdout=subprocess.DEVNULL)
 
 
 def generated(name, size):
@@ -69,81 +89,155 @@ def one_long_line(name, size):
     return path
 
 
-def hyperfine(commands, runs, prepare=None):
-    """The times of each command, from one hyperfine call that runs them in turn."""
+def machine():
+    cpuinfo = Path("/proc/cpuinfo").read_text()
+    model = re.search(r"^model name\s*:\s*(.*)$", cpuinfo, re.M)
+    memory = re.search(r"^MemTotal:\s*(\d+)", Path("/proc/meminfo").read_text(), re.M)
+    compiler = re.search(r"CMAKE_CXX_COMPILER:\w+=(.*)", (BUILD / "CMakeCache.txt").read_text()).group(1)
+    version = run(compiler, "--version", stdout=subprocess.PIPE, text=True).stdout.splitlines()[0]
+    return (f"{model.group(1) if model else platform.machine()}, {os.cpu_count()} cores,"
+            f" {int(memory.group(1)) / MIB:.0f} GiB; Linux {platform.release()}; {version}")
+
+
+def load():
+    """The load averages over 1, 5 and 15 minutes: other work on the machine skews every figure."""
+    return " ".join(Path("/proc/loadavg").read_text().split()[:3])
+
+
+def settle_command(page_size):
+    """Run before each timed run of a large input: see the module's comment."""
+    return (f"sh -c 'sleep 0.3; head -c {page_size} /dev/zero > {SCRATCH}; "
+            f"rm -f {SCRATCH} {PAGE} {FLOOR_PAGE}'")
+
+
+def hyperfine(commands, runs, prepare):
+    """Wall, user and system seconds of each command, from one hyperfine call
+    that runs them in turn."""
     with tempfile.NamedTemporaryFile(suffix=".json") as report:
-        args = ["hyperfine", "-N", "--runs", str(runs), "--export-json", report.name,
-                "--output", str(OUT / "console.out")]
-        if prepare:
-            args += ["--prepare", prepare]
-        run(*args, *commands, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        return [result["times"] for result in json.load(open(report.name))["results"]]
+        run("hyperfine", "-N", "--runs", runs, "--export-json", report.name, "--output", OUT / "console.out",
+            "--prepare", prepare, *commands, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        results = json.load(open(report.name))["results"]
+    # hyperfine gives each run's wall time but only the mean user and system times.
+    return [{"times": statistics.median(r["times"]), "user": r["user"], "system": r["system"]} for r in results]
 
 
-def paired(command, baseline, rounds, runs_per_round, prepare=None):
-    """Median seconds of the command and of the baseline, and the median of
-    their ratios taken round by round, so that both meet the same machine load."""
-    mine, theirs, ratios = [], [], []
+def paired(commands, rounds, runs, prepare):
+    """Each command's results, round by round; the commands of a round run in a shuffled order."""
+    results = {label: [] for label in commands}
     for _ in range(rounds):
-        a, b = hyperfine([command, baseline], runs_per_round, prepare)
-        mine.append(statistics.median(a))
-        theirs.append(statistics.median(b))
-        ratios.append(mine[-1] / theirs[-1])
-    return statistics.median(mine), statistics.median(theirs), statistics.median(ratios)
+        order = random.sample(list(commands), len(commands))
+        for label, result in zip(order, hyperfine([commands[label] for label in order], runs, prepare)):
+            results[label].append(result)
+    return results
 
 
-def instructions(script, page):
+def median(results, label, key="times"):
+    return statistics.median(r[key] for r in results[label])
+
+
+def ratio(results, label, baseline):
+    return statistics.median(a["times"] / b["times"] for a, b in zip(results[label], results[baseline]))
+
+
+def instructions(script):
     """Instructions of a whole conversion, counted by callgrind."""
     with tempfile.TemporaryDirectory() as folder:
         result = run("valgrind", "--tool=callgrind", f"--callgrind-out-file={folder}/out", TALETAB,
-                     script, page, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True)
-    return int(re.search(r"Collected : (\d+)", result.stderr).group(1))
+                     script, PAGE, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True)
+    return sum(int(n) for n in re.findall(r"Collected : (\d+)", result.stderr))
 
 
-def peak_kib(script, page):
-    result = run("/usr/bin/time", "-v", TALETAB, script, page,
+def peak_kib(script):
+    result = run("/usr/bin/time", "-v", TALETAB, script, PAGE,
                  stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True)
     return int(re.search(r"Maximum resident set size \(kbytes\): (\d+)", result.stderr).group(1))
 
 
+def page_size(script):
+    run(TALETAB, script, PAGE, stdout=subprocess.DEVNULL)
+    return PAGE.stat().st_size
+
+
+def conversions(script, rounds, extra=None):
+    """taletab and both floors (and any extra commands) in paired rounds."""
+    size = page_size(script)
+    commands = {
+        "taletab": f"{TALETAB} {script} {PAGE}",
+        "floor": f"{FLOOR} {script} {FLOOR_PAGE} {size}",
+        "floor2": f"{FLOOR} --two-threads {script} {FLOOR_PAGE} {size}",
+        **(extra or {}),
+    }
+    return paired(commands, rounds, 1, settle_command(size))
+
+
+@contextlib.contextmanager
+def other_core_busy():
+    """A second process that keeps a core busy with work of its own."""
+    spinner = subprocess.Popen([sys.executable, "-c", "while True: pass"])
+    try:
+        yield
+    finally:
+        spinner.kill()
+        spinner.wait()
+
+
 def main():
     parser = argparse.ArgumentParser()
-    parser.add_argument("--rounds", type=int, default=5, help="paired rounds per input (default 5)")
-    rounds = parser.parse_args().rounds
-    build()
+    parser.add_argument("--rounds", type=int, default=7, help="paired rounds per input (default 7)")
+    parser.add_argument("--sizes", default="64m,256m,1g", help="generated scripts to convert (default 64m,256m,1g)")
+    parser.add_argument("--scanner", action="store_true", help="also pair the SSE2 scanner with the portable one")
+    args = parser.parse_args()
+    rounds = args.rounds
+    build(BUILD)
     WORK.mkdir(parents=True, exist_ok=True)
-    inputs = [
-        ("2 KB script", generated("script-2k.txt", 2 * KIB)),
-        ("16 MiB script", generated("script-16m.txt", 16 * MIB)),
-        ("16 MiB UTF-8", utf8_form(generated("script-16m.txt", 16 * MIB), "script-16m-utf8.txt")),
-        ("64 MiB script", generated("script-64m.txt", 64 * MIB)),
-        ("1 GiB script", generated("script-1g.txt", GIB)),
-        ("256 MiB line", one_long_line("line-256m.txt", 256 * MIB)),
-    ]
-    page, floor_page = OUT / "taletab-bench.htm", OUT / "taletab-floor.htm"
-    prepare = f"rm -f {page} {floor_page}"
+    scripts = [(f"{name[:-1]} {name[-1].upper()}iB script", generated(f"script-{name}.txt", SIZES[name]))
+               for name in args.sizes.split(",")]
+    small = generated("script-2k.txt", 2 * KIB)
+    # A script saved as UTF-8 is converted to Shift-JIS on the way; small enough for callgrind.
+    utf8 = ("16 MiB script, UTF-8", utf8_form(generated("script-16m.txt", 16 * MIB), "script-16m-utf8.txt"))
+    print(f"Machine: {machine()}; load average {load()}\n")
 
-    print(f"{'input':<14} {'bytes':>11} {'median s':>9} {'MB/s':>7} {'floor s':>8} {'× floor':>8}"
-          f" {'instr/B':>8} {'peak KiB':>9}")
-    for label, script in inputs:
+    print("| input | bytes | median s | MB/s | floor s | × floor | 2-thread floor s | × 2-thread floor"
+          " | user s | sys s | instr/B | peak KiB |")
+    print("|---|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|")
+    for label, script in [utf8] + scripts + [("256 MiB line", one_long_line("line-256m.txt", 256 * MIB))]:
         size = script.stat().st_size
-        run(TALETAB, script, page, stdout=subprocess.DEVNULL)
-        page_size = page.stat().st_size
-        small = size < MIB
-        mine, floor, ratio = paired(f"{TALETAB} {script} {page}", f"{FLOOR} {script} {floor_page} {page_size}",
-                                    rounds, 30 if small else 1, prepare)
-        per_byte = f"{instructions(script, page) / size:.2f}" if size <= CALLGRIND_LIMIT else "-"
-        print(f"{label:<14} {size:>11} {mine:>9.4f} {size / mine / 1e6:>7.0f} {floor:>8.4f} {ratio:>8.2f}"
-              f" {per_byte:>8} {peak_kib(script, page):>9}", flush=True)
-    for path in (page, floor_page, OUT / "console.out"):
-        path.unlink(missing_ok=True)
+        r = conversions(script, rounds)
+        per_byte = f"{instructions(script) / size:.2f}" if size <= CALLGRIND_LIMIT else "-"
+        print(f"| {label} | {size} | {median(r, 'taletab'):.4f} | {size / median(r, 'taletab') / 1e6:.0f}"
+              f" | {median(r, 'floor'):.4f} | {ratio(r, 'taletab', 'floor'):.2f}"
+              f" | {median(r, 'floor2'):.4f} | {ratio(r, 'taletab', 'floor2'):.2f}"
+              f" | {median(r, 'taletab', 'user'):.3f} | {median(r, 'taletab', 'system'):.3f}"
+              f" | {per_byte} | {peak_kib(script)} |", flush=True)
 
-    small = inputs[0][1]
+    print("\nWith the other core kept busy by a second process:\n")
+    print("| input | median s | floor s | × floor | × 2-thread floor |")
+    print("|---|---:|---:|---:|---:|")
+    for label, script in scripts:
+        with other_core_busy():
+            r = conversions(script, rounds)
+        print(f"| {label} | {median(r, 'taletab'):.4f} | {median(r, 'floor'):.4f}"
+              f" | {ratio(r, 'taletab', 'floor'):.2f} | {ratio(r, 'taletab', 'floor2'):.2f} |", flush=True)
+
     # hyperfine sends each command's standard output to a file: cat's copy of the script.
-    mine, cat, ratio = paired(f"{TALETAB} {small} {page}", f"cat {small}", rounds, 30)
-    print(f"\n2 KB script, whole process: taletab {mine * 1e3:.2f} ms, cat to a file {cat * 1e3:.2f} ms,"
-          f" ratio {ratio:.2f}")
-    for path in (page, OUT / "console.out"):
+    r = paired({"taletab": f"{TALETAB} {small} {PAGE}", "cat": f"cat {small}"}, rounds, 30,
+               f"rm -f {PAGE}")
+    print(f"\n2 KB script ({small.stat().st_size} bytes), whole process: taletab {median(r, 'taletab') * 1e3:.2f} ms,"
+          f" cat to a file {median(r, 'cat') * 1e3:.2f} ms, ratio {ratio(r, 'taletab', 'cat'):.2f};"
+          f" {instructions(small) / small.stat().st_size:.0f} instructions per byte, peak {peak_kib(small)} KiB")
+
+    if args.scanner:
+        build(BUILD_PORTABLE, "-DTALETAB_PORTABLE_SCANNER=ON")
+        label, script = scripts[-1]  # the longest runs vary the least
+        portable = {"portable": f"{BUILD_PORTABLE / 'taletab'} {script} {PAGE}"}
+        print(f"\nSSE2 scanner against the portable one ({label}), time ratio:")
+        idle = conversions(script, rounds, portable)
+        with other_core_busy():
+            busy = conversions(script, rounds, portable)
+        print(f"idle {ratio(idle, 'taletab', 'portable'):.2f}, busy {ratio(busy, 'taletab', 'portable'):.2f}")
+
+    print(f"\nLoad average at the end: {load()}")
+    for path in (PAGE, FLOOR_PAGE, SCRATCH, OUT / "console.out"):
         path.unlink(missing_ok=True)
 
 

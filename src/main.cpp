@@ -20,6 +20,7 @@
 #include "page_writer.h"
 #include "platform.h"
 #include "script_decoder.h"
+#include "threaded_sink.h"
 
 namespace taletab {
 namespace {
@@ -69,18 +70,20 @@ Outcome convert(std::FILE* script, PageFile& page, std::string_view title) {
     // Both sides move large blocks of their own; the stdio buffers would only add a copy.
     std::setvbuf(script, nullptr, _IONBF, 0);
     std::setvbuf(page.stream(), nullptr, _IONBF, 0);
-    PageWriter writer([&page](std::string_view block) {
+    ThreadedSink sink([&page](std::string_view block) {
         return std::fwrite(block.data(), 1, block.size(), page.stream()) == block.size();
     });
+    PageWriter writer(sink.pageSink());
     ScriptDecoder reader(
         [&writer](const ScriptRow& row) { writer.writeRow(row.name, row.text); });
 
     writer.writeHead(title);
-    std::vector<char> block(kReadBlockSize);
+    // Not zero-filled: a small script pays only for the bytes it reads.
+    const std::unique_ptr<char[]> block(new char[kReadBlockSize]);
     try {
         std::size_t got;
-        while ((got = std::fread(block.data(), 1, block.size(), script)) > 0) {
-            reader.feed({block.data(), got});
+        while ((got = std::fread(block.get(), 1, kReadBlockSize, script)) > 0) {
+            reader.feed({block.get(), got});
         }
         if (std::ferror(script)) return Outcome::kReadFailed;
         reader.finish();
@@ -88,7 +91,7 @@ Outcome convert(std::FILE* script, PageFile& page, std::string_view title) {
         return Outcome::kReadFailed;  // a line longer than the memory there is to hold it
     }
     writer.writeFoot();
-    return writer.finish() && page.commit() ? Outcome::kConverted : Outcome::kWriteFailed;
+    return writer.finish() && sink.finish() && page.commit() ? Outcome::kConverted : Outcome::kWriteFailed;
 }
 
 int runNamed(const platform::Console& console, const std::vector<FileName>& names) {

@@ -10,8 +10,6 @@ namespace taletab {
 
 namespace {
 
-constexpr std::size_t kBufferSize = 256 * 1024;
-
 // The templates below are Shift-JIS; the Japanese is given beside the bytes.
 
 constexpr auto kHeadBeforeTitle = withCrLf(
@@ -57,7 +55,7 @@ constexpr auto kFoot = withCrLf(
 
 }  // namespace
 
-PageWriter::PageWriter(PageSink sink) : sink_(std::move(sink)), buffer_(kBufferSize) {}
+PageWriter::PageWriter(PageSink sink) : sink_(std::move(sink)), buffer_(new char[kPageBufferSize]) {}
 
 void PageWriter::writeHead(std::string_view title) {
     append(kHeadBeforeTitle.view());
@@ -70,7 +68,7 @@ void PageWriter::writeHead(std::string_view title) {
 
 void PageWriter::writeRow(std::string_view name, std::string_view text) {
     constexpr std::size_t kTemplateSize = kRowBeforeName.size + kRowBetween.size + kRowAfterText.size;
-    if (kTemplateSize + name.size() + text.size() > buffer_.size() - used_) {
+    if (kTemplateSize + name.size() + text.size() > kPageBufferSize - used_) {
         append(kRowBeforeName.view());
         append(name);
         append(kRowBetween.view());
@@ -80,7 +78,7 @@ void PageWriter::writeRow(std::string_view name, std::string_view text) {
     }
     // The common case: the whole row fits, so copy without further checks.
     // The templates' sizes are constants, so their copies need no library call.
-    char* out = buffer_.data() + used_;
+    char* out = buffer_.get() + used_;
     const auto put = [&out](std::string_view bytes) {
         std::memcpy(out, bytes.data(), bytes.size());
         out += bytes.size();
@@ -90,7 +88,7 @@ void PageWriter::writeRow(std::string_view name, std::string_view text) {
     put(kRowBetween.view());
     put(text);
     put(kRowAfterText.view());
-    used_ = out - buffer_.data();
+    used_ = out - buffer_.get();
 }
 
 void PageWriter::writeFoot() { append(kFoot.view()); }
@@ -101,20 +99,20 @@ bool PageWriter::finish() {
 }
 
 void PageWriter::append(std::string_view bytes) {
-    if (bytes.size() > buffer_.size() - used_) {
+    // What does not fit fills the buffer, which goes out; a very long line so goes out a buffer at a time.
+    while (bytes.size() > kPageBufferSize - used_) {
+        const std::size_t room = kPageBufferSize - used_;
+        std::memcpy(buffer_.get() + used_, bytes.data(), room);
+        used_ += room;
+        bytes.remove_prefix(room);
         flush();
-        // Larger than the whole buffer (a very long line): pass it straight on.
-        if (bytes.size() > buffer_.size()) {
-            if (!failed_ && !sink_(bytes)) failed_ = true;
-            return;
-        }
     }
-    std::memcpy(buffer_.data() + used_, bytes.data(), bytes.size());
+    std::memcpy(buffer_.get() + used_, bytes.data(), bytes.size());
     used_ += bytes.size();
 }
 
 void PageWriter::flush() {
-    if (used_ > 0 && !failed_ && !sink_({buffer_.data(), used_})) failed_ = true;
+    if (used_ > 0 && !failed_ && !sink_(buffer_, used_)) failed_ = true;
     used_ = 0;
 }
 

@@ -1,16 +1,24 @@
 // The page: an HTML document whose body is one two-column table, a row per
 // script line. The writer never opens a file: it collects the page in a
-// large buffer and hands it, a block at a time, to the sink it is given.
+// large buffer and hands it over, a block at a time, to the sink it is given.
 #pragma once
 
+#include <cstddef>
 #include <functional>
+#include <memory>
 #include <string_view>
-#include <vector>
 
 namespace taletab {
 
-// Takes the next block of the page; returns false if it could not be written.
-using PageSink = std::function<bool(std::string_view block)>;
+// A buffer for a block of the page, kPageBufferSize bytes long.
+inline constexpr std::size_t kPageBufferSize = 256 * 1024;
+using PageBuffer = std::unique_ptr<char[]>;
+
+// Takes the next block of the page, the first `size` bytes of `buffer`;
+// returns false if it could not be written. The writer hands the buffer
+// over: a sink may keep it and put another of kPageBufferSize bytes in its
+// place (one that writes later does), so the writer never copies a block.
+using PageSink = std::function<bool(PageBuffer& buffer, std::size_t size)>;
 
 class PageWriter {
 public:
@@ -31,7 +39,8 @@ private:
     void flush();
 
     PageSink sink_;
-    std::vector<char> buffer_;
+    // Not zero-filled: a small page then costs only the memory it uses.
+    PageBuffer buffer_;
     std::size_t used_ = 0;
     bool failed_ = false;
 };

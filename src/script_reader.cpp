@@ -6,21 +6,16 @@
 #include <new>
 #include <utility>
 
+#include "line_scanner.h"
+
 namespace taletab {
 
 namespace {
 
-constexpr char kTab = '\t';
-constexpr char kLf = '\n';
 constexpr char kCr = '\r';
 constexpr char kEndOfFile = '\x1a';
 
-const char* find(const char* from, const char* end, char c) {
-    if (from == end) return nullptr;  // an empty view may point nowhere, which memchr must not get
-    return static_cast<const char*>(std::memchr(from, c, end - from));
-}
-
-const char* find(std::string_view bytes, char c) { return find(bytes.data(), bytes.data() + bytes.size(), c); }
+const char* find(std::string_view bytes, char c) { return findByte(bytes.data(), bytes.data() + bytes.size(), c); }
 
 std::string_view untilZero(std::string_view field) {
     const char* zero = find(field, '\0');
@@ -72,20 +67,14 @@ void ScriptReader::feed(std::string_view block) {
         carrySize_ = 0;
         block.remove_prefix(lf + 1 - block.data());
     }
-    // One cursor runs ahead to each LF and another to each TAB, so that every
-    // byte is scanned once per cursor and a line costs no search of its own.
     const char* start = block.data();
     const char* const end = start + block.size();
-    const char* tab = find(start, end, kTab);
-    while (const char* lf = find(start, end, kLf)) {
-        const char* firstTab = nullptr;
-        const char* lastTab = nullptr;
-        if (tab && tab < lf) {
-            firstTab = lastTab = tab;
-            while ((tab = find(lastTab + 1, end, kTab)) && tab < lf) lastTab = tab;
-        }
-        emitRow(withoutCr({start, static_cast<std::size_t>(lf - start)}), firstTab, lastTab, mayHoldZero);
-        start = lf + 1;
+    LineScanner lines(start, end);
+    LineEnd line;
+    while (lines.next(line)) {
+        emitRow(withoutCr({start, static_cast<std::size_t>(line.lf - start)}), line.firstTab, line.lastTab,
+                mayHoldZero);
+        start = line.lf + 1;
     }
     carry({start, static_cast<std::size_t>(end - start)});
 }
@@ -98,9 +87,9 @@ void ScriptReader::finish() {
 
 void ScriptReader::emitRow(std::string_view line, bool mayHoldZero) {
     const char* const end = line.data() + line.size();
-    const char* firstTab = find(line.data(), end, kTab);
+    const char* firstTab = findByte(line.data(), end, kTab);
     const char* lastTab = firstTab;
-    while (const char* tab = lastTab ? find(lastTab + 1, end, kTab) : nullptr) lastTab = tab;
+    while (const char* tab = lastTab ? findByte(lastTab + 1, end, kTab) : nullptr) lastTab = tab;
     emitRow(line, firstTab, lastTab, mayHoldZero);
 }
 

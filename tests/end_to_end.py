@@ -843,5 +843,72 @@ class Utf8Scripts(unittest.TestCase):
         self.assertEqual(sorted(p.name for p in self.dir.iterdir()), ["long.txt", "page.htm"])
 
 
+class LargePages(unittest.TestCase):
+    """A page of many blocks, which are written on a thread of their own while
+    the script is converted, and faults in it: the run fails as with a small
+    page, no thread keeps it alive, and the old page stays as it was."""
+
+    setUp, put, files, run_taletab, expect = (EndToEnd.setUp, EndToEnd.put, EndToEnd.files,
+                                              EndToEnd.run_taletab, EndToEnd.expect)
+    LONG = SCRIPT * 5000  # a page of about 7.6 MB: some 30 blocks
+    OLD = OLD_PAGE
+
+    def setUp_pages(self, script):
+        self.put("long.txt", script)
+        self.put("page.htm", self.OLD)
+
+    def test_large_page_is_written_whole(self):
+        self.setUp_pages(self.LONG)
+        self.expect(["long.txt", "page.htm"], 0, BANNER + DONE, {"long.txt": self.LONG, "page.htm": self.long_page()})
+
+    @unittest.skipUnless(LINUX, "limits the file size")
+    def test_failed_write_part_way(self):
+        # In the first block (written before the thread starts), the second, and far on.
+        for limit in [65536, 300 * 1024, 5 * 1024 * 1024]:
+            with self.subTest(limit=limit):
+                self.setUp_pages(self.LONG)
+
+                def file_limit():
+                    # Writes past the limit then fail with an error instead of a signal.
+                    signal.signal(signal.SIGXFSZ, signal.SIG_IGN)
+                    resource.setrlimit(resource.RLIMIT_FSIZE, (limit, limit))
+
+                self.expect(["long.txt", "page.htm"], 4, BANNER + message(PAGE_WRITE_FAILED, "page.htm"),
+                            {"long.txt": self.LONG, "page.htm": self.OLD}, before=file_limit)
+
+    @unittest.skipUnless(LINUX and not SANITIZED, "limits the address space")
+    def test_failed_read_part_way(self):
+        # Some 30 blocks of page are written before a line too long for the memory there is.
+        script = self.LONG + b"name\t" + b"x" * (96 * 1024 * 1024)
+        self.setUp_pages(script)
+
+        def small_address_space():
+            resource.setrlimit(resource.RLIMIT_AS, (64 * 1024 * 1024, 64 * 1024 * 1024))
+
+        status, stdout = self.run_taletab("long.txt", "page.htm", before=small_address_space)
+        self.assertEqual((status, stdout), (4, BANNER + message(SCRIPT_READ_FAILED, "long.txt")))
+        self.assertEqual((self.dir / "page.htm").read_bytes(), self.OLD)
+        self.assertEqual(sorted(p.name for p in self.dir.iterdir()), ["long.txt", "page.htm"])
+
+    @unittest.skipUnless(LINUX and not SANITIZED, "limits the address space")
+    def test_page_written_whole_where_no_thread_can_start(self):
+        # Too little address space for a thread's stack: every block is written on the one thread.
+        self.setUp_pages(self.LONG)
+
+        def no_room_for_a_thread():
+            resource.setrlimit(resource.RLIMIT_AS, (8 * 1024 * 1024, 8 * 1024 * 1024))
+
+        status, stdout = self.run_taletab("long.txt", "page.htm", before=no_room_for_a_thread)
+        self.assertEqual((status, stdout), (0, BANNER + DONE))
+        self.assertEqual(self.files(), {"long.txt": self.LONG, "page.htm": self.long_page()})
+
+    def long_page(self):
+        """The page of LONG: the example's head and foot around its rows 5000 times."""
+        head_end = SCENE_PAGE.index(b"\t\t<tr>")
+        foot_start = SCENE_PAGE.rindex(b"\t</table>")
+        head = SCENE_PAGE[:head_end].replace(b"<title>scene.htm</title>", b"<title>page.htm</title>")
+        return head + SCENE_PAGE[head_end:foot_start] * 5000 + SCENE_PAGE[foot_start:]
+
+
 if __name__ == "__main__":
     unittest.main(argv=sys.argv[:1], verbosity=2)

@@ -23,8 +23,8 @@ struct Row {
 // The page for a title and rows, as the sink receives it.
 std::string page(const std::string& title, const std::vector<Row>& rows) {
     std::string out;
-    PageWriter writer([&out](std::string_view block) {
-        out += block;
+    PageWriter writer([&out](PageBuffer& buffer, std::size_t size) {
+        out.append(buffer.get(), size);
         return true;
     });
     writer.writeHead(title);
@@ -86,7 +86,7 @@ TEST(PageWriterTest, ALineEndInTheTitleGoesOutAsCrLf) {
 
 TEST(PageWriterTest, AFailedBlockIsReportedAndNothingFollowsIt) {
     int calls = 0;
-    PageWriter writer([&calls](std::string_view) {
+    PageWriter writer([&calls](PageBuffer&, std::size_t) {
         ++calls;
         return false;
     });

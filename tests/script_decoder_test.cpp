@@ -286,8 +286,8 @@ INSTANTIATE_TEST_SUITE_P(Cases, ConversionTest, testing::ValuesIn(kConversionCas
 // Shift-JIS, to the byte.
 std::string page(std::string_view script, std::size_t blockSize) {
     std::string out;
-    PageWriter writer([&out](std::string_view block) {
-        out += block;
+    PageWriter writer([&out](PageBuffer& buffer, std::size_t size) {
+        out.append(buffer.get(), size);
         return true;
     });
     ScriptDecoder decoder([&writer](const ScriptRow& row) { writer.writeRow(row.name, row.text); });

@@ -108,6 +108,45 @@ INSTANTIATE_TEST_SUITE_P(Cases, ReaderTest, testing::ValuesIn(kCases),
                              return name;
                          });
 
+// The rows of a script of TABs, CRs, LFs and letters, by the format's rules
+// applied line by line: the model the reader's scanning must agree with.
+Rows modelRows(const std::string& input) {
+    Rows rows;
+    std::size_t start = 0;
+    while (start < input.size()) {
+        std::size_t lf = input.find('\n', start);
+        const bool ended = lf != std::string::npos;
+        std::string line = input.substr(start, ended ? lf - start : std::string::npos);
+        if (ended && !line.empty() && line.back() == '\r') line.pop_back();
+        const std::size_t first = line.find('\t');
+        if (first == std::string::npos) {
+            rows.emplace_back(line, kFiller);
+        } else {
+            rows.emplace_back(line.substr(0, first), line.substr(line.rfind('\t') + 1));
+        }
+        start = ended ? lf + 1 : input.size();
+    }
+    return rows;
+}
+
+// TABs and LFs at every distance from each other and from the scanner's
+// 16-byte steps, with blocks cut at every offset.
+TEST(ReaderTest, RowsDoNotDependOnWhereTabsAndLineEndsFall) {
+    std::string input;
+    unsigned state = 12345;
+    for (int i = 0; i < 3000; ++i) {
+        state = state * 1103515245u + 12345u;
+        const unsigned pick = (state >> 16) % 16;
+        input += pick < 2 ? '\n' : pick < 4 ? '\t' : pick == 4 ? '\r' : static_cast<char>('a' + pick);
+    }
+    const Rows expected = modelRows(input);
+    ASSERT_GT(expected.size(), 300u);
+    for (std::size_t blockSize = 1; blockSize <= 70; ++blockSize) {
+        EXPECT_EQ(readRows(input, blockSize), expected) << "block size " << blockSize;
+    }
+    EXPECT_EQ(readRows(input), expected);
+}
+
 TEST(ReaderTest, NothingAfterFinishOrAfter0x1ACounts) {
     Rows rows;
     ScriptReader reader([&rows](const ScriptRow& row) {

@@ -1,0 +1,90 @@
+#include "threaded_sink.h"
+
+#include <system_error>
+#include <utility>
+
+namespace taletab {
+
+ThreadedSink::ThreadedSink(BlockWriter write) : write_(std::move(write)) {}
+
+ThreadedSink::~ThreadedSink() { stop(true); }
+
+PageSink ThreadedSink::pageSink() {
+    return [this](PageBuffer& buffer, std::size_t size) { return take(buffer, size); };
+}
+
+bool ThreadedSink::finish() {
+    stop(false);
+    return !failed_;
+}
+
+bool ThreadedSink::take(PageBuffer& buffer, std::size_t size) {
+    if (firstWritten_ && !thread_.joinable() && !noThread_) {
+        try {
+            thread_ = std::thread([this] { writeQueued(); });
+        } catch (const std::system_error&) {
+            noThread_ = true;  // the system has no thread to give: write here, as slowly as before
+        }
+    }
+    if (!thread_.joinable()) {
+        firstWritten_ = true;
+        failed_ = !write_({buffer.get(), size});
+        return !failed_;
+    }
+
+    PageBuffer replacement;
+    if (allocated_ < kQueuedBuffers) {
+        // Not zero-filled: the writer fills it before it is written.
+        replacement.reset(new char[kPageBufferSize]);
+        ++allocated_;
+    }
+    {
+        std::unique_lock<std::mutex> lock(mutex_);
+        if (!replacement) {
+            freed_.wait(lock, [this] { return failed_ || freeCount_ > 0; });
+            if (!failed_) replacement = std::move(free_[--freeCount_]);
+        }
+        if (failed_) return false;
+        Block& block = queue_[(next_ + count_) % kQueuedBuffers];
+        block.buffer = std::move(buffer);
+        block.size = size;
+        ++count_;
+    }
+    queued_.notify_one();
+    buffer = std::move(replacement);
+    return true;
+}
+
+void ThreadedSink::writeQueued() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    for (;;) {
+        queued_.wait(lock, [this] { return count_ > 0 || stopping_; });
+        if (count_ == 0 || dropQueued_) return;
+        const Block& block = queue_[next_];
+        lock.unlock();
+        const bool written = write_({block.buffer.get(), block.size});
+        lock.lock();
+        if (!written) {
+            failed_ = true;
+            freed_.notify_one();
+            return;
+        }
+        free_[freeCount_++] = std::move(queue_[next_].buffer);
+        next_ = (next_ + 1) % kQueuedBuffers;
+        --count_;
+        freed_.notify_one();
+    }
+}
+
+void ThreadedSink::stop(bool dropQueued) {
+    if (!thread_.joinable()) return;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        stopping_ = true;
+        dropQueued_ = dropQueued;
+    }
+    queued_.notify_one();
+    thread_.join();
+}
+
+}  // namespace taletab

@@ -1,0 +1,87 @@
+// A page sink that writes on a thread of its own, so that one block of the
+// page reaches the file while the next is being converted. On a machine with
+// two cores the conversion then costs next to nothing beside the writing.
+//
+// The contract, for whoever builds one:
+// - Buffers: each block comes in the page writer's buffer, which this sink
+//   keeps; the writer gets a free buffer in its place. From then on the
+//   block's buffer belongs to the writing thread until its write has
+//   returned, then it is free for the writer again. Blocks are written in the
+//   order given, whole. At most kQueuedBuffers blocks wait or are being
+//   written; the writer waits only when that many are, so memory stays at
+//   kQueuedBuffers + 1 buffers however long the page.
+// - Small pages: the page's first block is written on the caller's thread
+//   and its buffer stays with the writer; the thread starts with the second
+//   block. A page of one block costs no thread and no buffer. Where no
+//   thread can be started, every block is written so, on the caller's thread.
+// - Errors: the first write that fails stops the writing; blocks still
+//   queued or handed in later are dropped, never written. The caller learns
+//   of it from a later call returning false, or from finish().
+// - Lifetime: finish() waits until every queued block is written and the
+//   thread has ended. The destructor stops the thread (dropping what is still
+//   queued) and waits for it, so no thread outlives the sink on any path out
+//   of a run: return, failure or exception.
+#pragma once
+
+#include <condition_variable>
+#include <cstddef>
+#include <functional>
+#include <mutex>
+#include <string_view>
+#include <thread>
+
+#include "page_writer.h"
+
+namespace taletab {
+
+class ThreadedSink {
+public:
+    // Writes one block; false if it could not. Called from one thread at a time.
+    using BlockWriter = std::function<bool(std::string_view block)>;
+
+    explicit ThreadedSink(BlockWriter write);
+    ~ThreadedSink();
+    ThreadedSink(const ThreadedSink&) = delete;
+    ThreadedSink& operator=(const ThreadedSink&) = delete;
+
+    // The sink to give the page writer; it refers to this object.
+    PageSink pageSink();
+
+    // Waits until everything handed in is written; false if any write failed.
+    bool finish();
+
+private:
+    // With two the kernel's pauses in writing stalled the conversion; more than
+    // four, or buffers larger or smaller than 256 KiB, gained nothing measurable.
+    static constexpr std::size_t kQueuedBuffers = 4;
+
+    bool take(PageBuffer& buffer, std::size_t size);
+    void writeQueued();
+    void stop(bool dropQueued);
+
+    BlockWriter write_;
+    bool firstWritten_ = false;   // caller's side only
+    bool noThread_ = false;       // starting the thread failed; caller's side only
+    std::size_t allocated_ = 0;   // buffers made beside the writer's; caller's side only
+
+    // Guarded by mutex_.
+    std::mutex mutex_;
+    std::condition_variable queued_;  // a block was queued, or the thread is told to stop
+    std::condition_variable freed_;   // a block was written, or the writing failed
+    struct Block {
+        PageBuffer buffer;
+        std::size_t size = 0;
+    };
+    Block queue_[kQueuedBuffers];     // a ring: count_ blocks from next_ on
+    std::size_t next_ = 0;
+    std::size_t count_ = 0;
+    PageBuffer free_[kQueuedBuffers];  // written, waiting to go back to the writer
+    std::size_t freeCount_ = 0;
+    bool failed_ = false;
+    bool stopping_ = false;    // nothing more will be queued
+    bool dropQueued_ = false;  // and what is queued is not to be written
+
+    std::thread thread_;
+};
+
+}  // namespace taletab

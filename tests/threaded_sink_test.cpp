@@ -1,0 +1,130 @@
+#include "threaded_sink.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstring>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace taletab {
+namespace {
+
+using namespace std::chrono_literals;
+
+// Block i is filled with the byte 'a' + i % 26 and is 1000 + i bytes long, so
+// that a block written from a buffer already refilled shows.
+std::string blockBytes(int i) { return std::string(1000 + i, static_cast<char>('a' + i % 26)); }
+
+// Hands the sink `count` blocks through one buffer, as the page writer does.
+// False as soon as the sink reports a failure.
+bool handBlocks(PageSink& sink, int count) {
+    PageBuffer buffer(new char[kPageBufferSize]);
+    for (int i = 0; i < count; ++i) {
+        const std::string bytes = blockBytes(i);
+        std::memcpy(buffer.get(), bytes.data(), bytes.size());
+        if (!sink(buffer, bytes.size())) return false;
+        if (!buffer) return false;  // the writer must always get a buffer back
+    }
+    return true;
+}
+
+// A block writer that records what it is given, from which thread, and
+// fails from the given block on (counted from 0; -1: never).
+struct Recorder {
+    std::vector<std::string> blocks;
+    std::vector<std::thread::id> threads;
+    std::chrono::milliseconds delay{0};
+    int failFrom = -1;
+
+    ThreadedSink::BlockWriter writer() {
+        return [this](std::string_view block) {
+            std::this_thread::sleep_for(delay);
+            threads.push_back(std::this_thread::get_id());
+            if (failFrom >= 0 && static_cast<int>(blocks.size()) >= failFrom) return false;
+            blocks.emplace_back(block);
+            return true;
+        };
+    }
+};
+
+TEST(ThreadedSinkTest, EveryBlockIsWrittenWholeAndInOrder) {
+    // Fewer blocks than the queue holds, and many more, written fast and slowly
+    // (a slow writer makes the caller wait for free buffers).
+    for (const int count : {2, 3, 5, 200}) {
+        for (const auto delay : {0ms, 1ms}) {
+            Recorder recorder;
+            recorder.delay = delay;
+            ThreadedSink threaded(recorder.writer());
+            PageSink sink = threaded.pageSink();
+            ASSERT_TRUE(handBlocks(sink, count));
+            ASSERT_TRUE(threaded.finish());
+            ASSERT_EQ(recorder.blocks.size(), static_cast<std::size_t>(count));
+            for (int i = 0; i < count; ++i) {
+                EXPECT_EQ(recorder.blocks[i], blockBytes(i)) << "block " << i << " of " << count;
+            }
+            EXPECT_NE(recorder.threads.back(), std::this_thread::get_id()) << count << " blocks";
+        }
+    }
+}
+
+TEST(ThreadedSinkTest, APageOfOneBlockIsWrittenWithoutAThread) {
+    Recorder recorder;
+    ThreadedSink threaded(recorder.writer());
+    PageSink sink = threaded.pageSink();
+    PageBuffer buffer(new char[kPageBufferSize]);
+    char* const original = buffer.get();
+    std::memcpy(buffer.get(), "page", 4);
+    ASSERT_TRUE(sink(buffer, 4));
+    EXPECT_EQ(buffer.get(), original);  // the writer keeps its buffer
+    ASSERT_TRUE(threaded.finish());
+    EXPECT_EQ(recorder.blocks, std::vector<std::string>{"page"});
+    EXPECT_EQ(recorder.threads, std::vector<std::thread::id>{std::this_thread::get_id()});
+}
+
+TEST(ThreadedSinkTest, TheFirstFailedWriteStopsTheWriting) {
+    // The first block fails on the caller's thread, the others on the writing
+    // thread; the last block's failure is known only once the writing is done.
+    const struct {
+        int blocks;
+        int failing;
+    } cases[] = {{50, 0}, {50, 1}, {50, 2}, {50, 7}, {3, 2}};
+    for (const auto& c : cases) {
+        for (const auto delay : {0ms, 1ms}) {
+            const int failing = c.failing;
+            Recorder recorder;
+            recorder.failFrom = failing;
+            recorder.delay = delay;
+            ThreadedSink threaded(recorder.writer());
+            PageSink sink = threaded.pageSink();
+            handBlocks(sink, c.blocks);
+            EXPECT_FALSE(threaded.finish()) << "failing block " << failing;
+            EXPECT_EQ(recorder.blocks.size(), static_cast<std::size_t>(failing));
+            // Nothing is tried after the failed write.
+            EXPECT_EQ(recorder.threads.size(), static_cast<std::size_t>(failing) + 1);
+        }
+    }
+}
+
+TEST(ThreadedSinkTest, LeavingWithoutFinishingDropsWhatIsQueued) {
+    std::atomic<int> written{0};
+    {
+        ThreadedSink threaded([&written](std::string_view) {
+            std::this_thread::sleep_for(20ms);
+            ++written;
+            return true;
+        });
+        PageSink sink = threaded.pageSink();
+        ASSERT_TRUE(handBlocks(sink, 10));
+    }
+    // The destructor has waited for the thread: the count no longer moves.
+    const int afterwards = written;
+    std::this_thread::sleep_for(50ms);
+    EXPECT_EQ(written, afterwards);
+    EXPECT_LT(afterwards, 10);
+}
+
+}  // namespace
+}  // namespace taletab
