@@ -34,7 +34,10 @@ WINE = bool(EMULATOR)
 ROOT = LINUX and os.geteuid() == 0
 NOBODY = 65534
 # A sanitized program reserves far more address space than any limit a test sets.
-SANITIZED = os.environ.get("TALETAB_SANITIZED") == "1"
+SANITIZED = os.environ.get("TALETAB_SANITIZED") in ("address", "thread")
+# ThreadSanitizer holds a signal back until the call it arrives in returns, and
+# a read from a FIFO that never ends does not return: interruptions go untested there.
+INTERRUPTIBLE = not os.environ.get("TALETAB_SANITIZED") == "thread"
 
 if ROOT:
     # Some runs are as another user, who may not reach the build folder: they run a copy anyone may run.
@@ -451,6 +454,7 @@ class EndToEnd(unittest.TestCase):
     # Interruptions and a lost standard output
 
     @unittest.skipUnless(sys.platform.startswith("linux"), "signals and FIFOs (wine turns SIGINT into Ctrl-C)")
+    @unittest.skipUnless(INTERRUPTIBLE, "ThreadSanitizer holds signals during a blocked read")
     def test_an_interruption_removes_the_temporary_file(self):
         self.put("alone.htm", OLD_PAGE)
         self.put("linked.htm", OLD_PAGE)
@@ -749,6 +753,7 @@ class OnATerminal(unittest.TestCase):
                 status, shown = expected
                 self.assertEqual(self.on_terminal(args, self.UTF8), (status, shown + self.RESET))
 
+    @unittest.skipUnless(INTERRUPTIBLE, "ThreadSanitizer holds signals during a blocked read")
     def test_an_interrupted_run_resets_the_colours_too(self):
         folder = Path(self.folder.name)
         os.mkfifo(folder / "script.fifo")
