@@ -1,5 +1,5 @@
-// taletab: converts a script file (Shift-JIS or UTF-8; each line a name, a TAB and a
-// text) into an HTML page showing the script as one two-column table.
+// taletab: converts a script file (Shift-JIS or UTF-8; each line a name, a
+// TAB and a text) into an HTML page showing the script as one two-column table.
 //
 //   taletab SCRIPT [PAGE]
 //

@@ -13,7 +13,6 @@ namespace taletab {
 namespace {
 
 constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
-constexpr char kEndOfFile = '\x1a';
 
 using Byte = unsigned char;
 
@@ -36,7 +35,7 @@ std::size_t asciiPrefix(std::string_view bytes) {
 
 // Whether bytes that begin with a script's first non-ASCII byte are UTF-8 (see the header).
 bool looksLikeUtf8(std::string_view judged, bool toTheEnd) {
-    if (const std::size_t eof = judged.find(kEndOfFile); eof != std::string_view::npos) {
+    if (const std::size_t eof = judged.find(kEndOfScript); eof != std::string_view::npos) {
         judged = judged.substr(0, eof);  // nothing after a 0x1A belongs to the script
         toTheEnd = true;
     }

@@ -13,7 +13,6 @@ namespace taletab {
 namespace {
 
 constexpr char kCr = '\r';
-constexpr char kEndOfFile = '\x1a';
 
 const char* find(std::string_view bytes, char c) { return findByte(bytes.data(), bytes.data() + bytes.size(), c); }
 
@@ -49,7 +48,7 @@ void ScriptReader::carry(std::string_view bytes) {
 
 void ScriptReader::feed(std::string_view block) {
     if (ended_) return;
-    if (const char* eof = find(block, kEndOfFile)) {
+    if (const char* eof = find(block, kEndOfScript)) {
         block = block.substr(0, eof - block.data());
         ended_ = true;
     }

@@ -25,6 +25,9 @@ struct ScriptRow {
 inline constexpr char kHeadingFillerBytes[] = "\x81\x40";  // "　"
 inline constexpr std::string_view kHeadingFiller(kHeadingFillerBytes, 2);
 
+// A 0x1A byte (Ctrl-Z) ends a script: nothing after it belongs to it.
+inline constexpr char kEndOfScript = '\x1a';
+
 // Reads a script from blocks of its bytes, cut anywhere; the rows do not
 // depend on where the cuts fall. CR LF and a bare LF both end a line, a CR
 // elsewhere is kept, and a 0x1A byte ends the script.
