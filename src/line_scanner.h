@@ -1,7 +1,7 @@
 // Finds the lines of a block of script bytes: each LF, and the first and last
 // TAB before it. This is where the reader spends most of its time.
 //
-// On x86-64 the block is scanned once, 32 bytes at a step, for TAB and LF
+// On x86-64 the block is scanned once, 64 bytes at a step, for TAB and LF
 // together (SSE2 is in every such processor, so it needs no check at run
 // time). Elsewhere, or when built with TALETAB_PORTABLE_SCANNER, one memchr
 // cursor runs ahead to each LF and another to each TAB. Both find the same.
@@ -47,11 +47,11 @@ private:
 
     const char* const begin_;
     const char* const end_;
-    static constexpr std::size_t kStep = 32;  // bytes marked at a time, a bit each
+    static constexpr std::size_t kStep = 64;  // bytes marked at a time, a bit each
 
     std::size_t chunk_ = 0;   // where the bytes that marks_ is about begin
     std::size_t next_ = 0;    // where the next step begins
-    std::uint32_t marks_ = 0; // a bit for each TAB and LF not yet looked at
+    std::uint64_t marks_ = 0; // a bit for each TAB and LF (and look-alike) not yet looked at
 #else
     const char* const end_;
     const char* from_;  // where the next line starts
@@ -68,19 +68,22 @@ inline void LineScanner::mark(std::size_t offset) {
     chunk_ = offset;
     const std::size_t size = static_cast<std::size_t>(end_ - begin_);
     if (size - offset >= kStep) {
+        // TAB (0x09) and LF (0x0A) are the bytes that read 0x0B with their
+        // two lowest bits set, so one compare finds both (and 0x08 and 0x0B,
+        // which next() passes over).
         const auto marksOf = [](const char* at) {
             const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at));
-            const __m128i found = _mm_or_si128(_mm_cmpeq_epi8(bytes, _mm_set1_epi8(kTab)),
-                                               _mm_cmpeq_epi8(bytes, _mm_set1_epi8(kLf)));
-            return static_cast<std::uint32_t>(_mm_movemask_epi8(found));
+            const __m128i found = _mm_cmpeq_epi8(_mm_or_si128(bytes, _mm_set1_epi8(0x03)), _mm_set1_epi8(0x0B));
+            return static_cast<std::uint64_t>(static_cast<std::uint32_t>(_mm_movemask_epi8(found)));
         };
-        marks_ = marksOf(begin_ + offset) | marksOf(begin_ + offset + 16) << 16;
+        const char* const at = begin_ + offset;
+        marks_ = marksOf(at) | marksOf(at + 16) << 16 | marksOf(at + 32) << 32 | marksOf(at + 48) << 48;
         return;
     }
     marks_ = 0;
     for (std::size_t i = 0; offset + i < size; ++i) {
         const char c = begin_[offset + i];
-        if (c == kLf || c == kTab) marks_ |= std::uint32_t{1} << i;
+        if (c == kLf || c == kTab) marks_ |= std::uint64_t{1} << i;
     }
 }
 
@@ -93,13 +96,14 @@ inline bool LineScanner::next(LineEnd& line) {
             mark(next_);
             next_ += kStep;
         }
-        const unsigned bit = static_cast<unsigned>(__builtin_ctz(marks_));
+        const unsigned bit = static_cast<unsigned>(__builtin_ctzll(marks_));
         marks_ &= marks_ - 1;
         const char* const at = begin_ + chunk_ + bit;
         if (*at == kLf) {
             line.lf = at;
             return true;
         }
+        if (*at != kTab) continue;
         if (!line.firstTab) line.firstTab = at;
         line.lastTab = at;
     }
