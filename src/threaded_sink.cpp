@@ -1,9 +1,33 @@
 #include "threaded_sink.h"
 
+#include <cstdint>
 #include <system_error>
 #include <utility>
 
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
+
 namespace taletab {
+
+namespace {
+
+// Hands a written block's cache lines back to memory. Copying the block
+// into the file leaves them in this thread's core's cache, from where the
+// caller's core, filling the buffer again, would have to win back each line
+// one by one; from memory it refills them in a stream. On a two-core machine
+// this took a 256 MiB script from 1.48 to 1.13 times the floor (bench/run.py).
+void releaseCacheLines([[maybe_unused]] const char* block, [[maybe_unused]] std::size_t size) {
+#ifdef __SSE2__
+    constexpr std::uintptr_t kLine = 64;
+    const auto end = reinterpret_cast<std::uintptr_t>(block) + size;
+    for (auto line = reinterpret_cast<std::uintptr_t>(block) & ~(kLine - 1); line < end; line += kLine) {
+        _mm_clflush(reinterpret_cast<const void*>(line));
+    }
+#endif
+}
+
+}  // namespace
 
 ThreadedSink::ThreadedSink(BlockWriter write) : write_(std::move(write)) {}
 
@@ -63,6 +87,7 @@ void ThreadedSink::writeQueued() {
         const Block& block = queue_[next_];
         lock.unlock();
         const bool written = write_({block.buffer.get(), block.size});
+        releaseCacheLines(block.buffer.get(), block.size);
         lock.lock();
         if (!written) {
             failed_ = true;
