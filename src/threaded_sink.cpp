@@ -64,9 +64,14 @@ bool ThreadedSink::take(PageBuffer& buffer, std::size_t size) {
     }
     {
         std::unique_lock<std::mutex> lock(mutex_);
-        if (!replacement) {
-            freed_.wait(lock, [this] { return failed_ || freeCount_ > 0; });
-            if (!failed_) replacement = std::move(free_[--freeCount_]);
+        while (!replacement && !failed_) {
+            if (freeCount_ > 0) {
+                replacement = std::move(free_[--freeCount_]);
+            } else if (!writing_) {
+                writeOldest(lock, false);  // the thread has not taken it: no use waiting for it
+            } else {
+                freed_.wait(lock);
+            }
         }
         if (failed_) return false;
         Block& block = queue_[(next_ + count_) % kQueuedBuffers];
@@ -82,23 +87,33 @@ bool ThreadedSink::take(PageBuffer& buffer, std::size_t size) {
 void ThreadedSink::writeQueued() {
     std::unique_lock<std::mutex> lock(mutex_);
     for (;;) {
-        queued_.wait(lock, [this] { return count_ > 0 || stopping_; });
-        if (count_ == 0 || dropQueued_) return;
-        const Block& block = queue_[next_];
-        lock.unlock();
-        const bool written = write_({block.buffer.get(), block.size});
-        releaseCacheLines(block.buffer.get(), block.size);
-        lock.lock();
-        if (!written) {
-            failed_ = true;
-            freed_.notify_one();
-            return;
-        }
+        queued_.wait(lock, [this] { return (count_ > 0 && !writing_) || stopping_ || failed_; });
+        if (failed_ || count_ == 0 || dropQueued_) return;
+        writeOldest(lock, true);
+    }
+}
+
+// Only one block is written at a time, always the oldest, so that blocks
+// reach the file in order whichever thread writes them.
+void ThreadedSink::writeOldest(std::unique_lock<std::mutex>& lock, bool onThread) {
+    writing_ = true;
+    const Block& block = queue_[next_];
+    lock.unlock();
+    const bool written = write_({block.buffer.get(), block.size});
+    // A block the caller wrote is in the caller's cache, where it is wanted next.
+    if (onThread) releaseCacheLines(block.buffer.get(), block.size);
+    lock.lock();
+    writing_ = false;
+    if (written) {
         free_[freeCount_++] = std::move(queue_[next_].buffer);
         next_ = (next_ + 1) % kQueuedBuffers;
         --count_;
-        freed_.notify_one();
+    } else {
+        failed_ = true;
     }
+    // Either side may be waiting for this write: the caller for a buffer, the thread for its turn.
+    freed_.notify_one();
+    queued_.notify_one();
 }
 
 void ThreadedSink::stop(bool dropQueued) {

@@ -1,15 +1,17 @@
 // A page sink that writes on a thread of its own, so that one block of the
-// page reaches the file while the next is being converted. On a machine with
-// two cores the conversion then costs next to nothing beside the writing.
+// page reaches the file while the next is being converted.
 //
 // The contract, for whoever builds one:
 // - Buffers: each block comes in the page writer's buffer, which this sink
 //   keeps; the writer gets a free buffer in its place. From then on the
-//   block's buffer belongs to the writing thread until its write has
-//   returned, then it is free for the writer again. Blocks are written in the
-//   order given, whole. At most kQueuedBuffers blocks wait or are being
-//   written; the writer waits only when that many are, so memory stays at
-//   kQueuedBuffers + 1 buffers however long the page.
+//   block's buffer belongs to the sink until its write has returned, then it
+//   is free for the writer again. Blocks are written in the order given,
+//   whole, one at a time. At most kQueuedBuffers blocks wait or are being
+//   written, so memory stays at kQueuedBuffers + 1 buffers however long the
+//   page. When that many are, the caller waits while the thread writes one;
+//   if the thread is not writing (it has not had a core yet, say, because
+//   another program keeps the other one busy), the caller writes the oldest
+//   block itself rather than wait for it.
 // - Small pages: the page's first block is written on the caller's thread
 //   and its buffer stays with the writer; the thread starts with the second
 //   block. A page of one block costs no thread and no buffer. Where no
@@ -36,7 +38,8 @@ namespace taletab {
 
 class ThreadedSink {
 public:
-    // Writes one block; false if it could not. Called from one thread at a time.
+    // Writes one block; false if it could not. Called from one thread at a
+    // time: the sink's own, or the caller's (see above).
     using BlockWriter = std::function<bool(std::string_view block)>;
 
     explicit ThreadedSink(BlockWriter write);
@@ -57,6 +60,7 @@ private:
 
     bool take(PageBuffer& buffer, std::size_t size);
     void writeQueued();
+    void writeOldest(std::unique_lock<std::mutex>& lock, bool onThread);
     void stop(bool dropQueued);
 
     BlockWriter write_;
@@ -66,7 +70,7 @@ private:
 
     // Guarded by mutex_.
     std::mutex mutex_;
-    std::condition_variable queued_;  // a block was queued, or the thread is told to stop
+    std::condition_variable queued_;  // a block was queued or written, or the thread is told to stop
     std::condition_variable freed_;   // a block was written, or the writing failed
     struct Block {
         PageBuffer buffer;
@@ -78,6 +82,7 @@ private:
     PageBuffer free_[kQueuedBuffers];  // written, waiting to go back to the writer
     std::size_t freeCount_ = 0;
     bool failed_ = false;
+    bool writing_ = false;     // a block is being written, by either thread
     bool stopping_ = false;    // nothing more will be queued
     bool dropQueued_ = false;  // and what is queued is not to be written
 
