@@ -15,10 +15,12 @@ alone can double the time of the next write).
 
 Then: the same conversions with the other core kept busy by a second
 process; a 2 KB script against cat copying it to a file, since start-up is
-the whole cost for small scripts; and, with --scanner, the SSE2 scanner
-against the portable one (a second build), idle and busy.
+the whole cost for small scripts; with --scanner, the SSE2 scanner
+against the portable one (a second build), idle and busy; and with
+--against, this build against another taletab program (say, a build of an
+earlier commit) in the same paired rounds, idle and busy.
 
-    bench/run.py [--rounds N] [--sizes 64m,256m,1g] [--scanner]
+    bench/run.py [--rounds N] [--sizes 64m,256m,1g] [--scanner] [--against PROGRAM]
 
 Inputs go to $TALETAB_BENCH_DIR (default /tmp/taletab-bench), pages to
 $TALETAB_BENCH_OUT (default /dev/shm, a RAM-backed folder). Needs hyperfine,
@@ -186,6 +188,7 @@ def main():
     parser.add_argument("--rounds", type=int, default=7, help="paired rounds per input (default 7)")
     parser.add_argument("--sizes", default="64m,256m,1g", help="generated scripts to convert (default 64m,256m,1g)")
     parser.add_argument("--scanner", action="store_true", help="also pair the SSE2 scanner with the portable one")
+    parser.add_argument("--against", metavar="PROGRAM", help="also pair this build with another taletab program")
     args = parser.parse_args()
     rounds = args.rounds
     build(BUILD)
@@ -235,6 +238,20 @@ def main():
         with other_core_busy():
             busy = conversions(script, rounds, portable)
         print(f"idle {ratio(idle, 'taletab', 'portable'):.2f}, busy {ratio(busy, 'taletab', 'portable'):.2f}")
+
+    if args.against:
+        other = Path(args.against).resolve()
+        print(f"\nThis build against {other}:\n")
+        print("| input | × floor | other's × floor | time ratio | busy: × floor | other's × floor | time ratio |")
+        print("|---|---:|---:|---:|---:|---:|---:|")
+        for label, script in scripts:
+            extra = {"other": f"{other} {script} {PAGE}"}
+            idle = conversions(script, rounds, extra)
+            with other_core_busy():
+                busy = conversions(script, rounds, extra)
+            print(f"| {label}" + "".join(f" | {ratio(r, 'taletab', 'floor'):.2f} | {ratio(r, 'other', 'floor'):.2f}"
+                                         f" | {ratio(r, 'taletab', 'other'):.2f}" for r in (idle, busy)) + " |",
+                  flush=True)
 
     print(f"\nLoad average at the end: {load()}")
     for path in (PAGE, FLOOR_PAGE, SCRATCH, OUT / "console.out"):
