@@ -16,7 +16,7 @@ namespace {
 // into the file leaves them in this thread's core's cache, from where the
 // caller's core, filling the buffer again, would have to win back each line
 // one by one; from memory it refills them in a stream. On a two-core machine
-// this took a 256 MiB script from 1.48 to 1.13 times the floor (bench/run.py).
+// this took a 1 GiB script from 1.55 to 1.06 times the floor of bench/run.py.
 void releaseCacheLines([[maybe_unused]] const char* block, [[maybe_unused]] std::size_t size) {
 #ifdef __SSE2__
     constexpr std::uintptr_t kLine = 64;
