@@ -115,6 +115,11 @@ def leftovers(folder):
     return sorted(str(p) for p in Path(folder).rglob(".taletab-*"))
 
 
+def limited_address_space(size):
+    """To run before the program: leaves it `size` bytes of address space."""
+    return lambda: resource.setrlimit(resource.RLIMIT_AS, (size, size))
+
+
 class EndToEnd(unittest.TestCase):
     def setUp(self):
         self.folder = tempfile.TemporaryDirectory()
@@ -602,16 +607,11 @@ class EndToEnd(unittest.TestCase):
 
     @unittest.skipUnless(LINUX and not SANITIZED, "limits the address space")
     def test_line_longer_than_memory_is_a_failure(self):
-        self.put("long.txt", b"name\t" + b"x" * (96 * 1024 * 1024))
+        script = b"name\t" + b"x" * (96 * 1024 * 1024)
+        self.put("long.txt", script)
         self.put("page.htm", OLD_PAGE)
-
-        def small_address_space():
-            resource.setrlimit(resource.RLIMIT_AS, (64 * 1024 * 1024, 64 * 1024 * 1024))
-
-        status, stdout = self.run_taletab("long.txt", "page.htm", before=small_address_space)
-        self.assertEqual((status, stdout), (4, BANNER + message(SCRIPT_READ_FAILED, "long.txt")))
-        self.assertEqual((self.dir / "page.htm").read_bytes(), OLD_PAGE)
-        self.assertEqual(sorted(p.name for p in self.dir.iterdir()), ["long.txt", "page.htm"])
+        self.expect(["long.txt", "page.htm"], 4, BANNER + message(SCRIPT_READ_FAILED, "long.txt"),
+                    {"long.txt": script, "page.htm": OLD_PAGE}, before=limited_address_space(64 * 1024 * 1024))
 
     @unittest.skipUnless(LINUX and not SANITIZED, "limits the address space")
     def test_running_out_of_memory_anywhere_is_a_failed_read(self):
@@ -626,7 +626,7 @@ class EndToEnd(unittest.TestCase):
             self.put("page.htm", OLD_PAGE)
             result = subprocess.run(
                 [BINARY, "scene.txt", "page.htm"], cwd=self.dir, capture_output=True, timeout=60,
-                preexec_fn=lambda: resource.setrlimit(resource.RLIMIT_AS, (limit, limit)))
+                preexec_fn=limited_address_space(limit))
             if result.stdout == b"":
                 continue
             outcome = (limit, result.returncode, result.stdout, result.stderr, sorted(self.files()))
@@ -807,7 +807,8 @@ class Utf8Scripts(unittest.TestCase):
 
     BOM = b"\xef\xbb\xbf"
     # The folder and the run as above, without running those tests again.
-    setUp, put, run_taletab = EndToEnd.setUp, EndToEnd.put, EndToEnd.run_taletab
+    setUp, put, files, run_taletab, expect = (EndToEnd.setUp, EndToEnd.put, EndToEnd.files,
+                                              EndToEnd.run_taletab, EndToEnd.expect)
 
     def page_of(self, script, name):
         self.put(name, script)
@@ -847,14 +848,8 @@ class Utf8Scripts(unittest.TestCase):
         script = self.BOM + b"name\t" + "あ".encode("utf-8") * (7 * 1024 * 1024)
         self.put("long.txt", script)
         self.put("page.htm", OLD_PAGE)
-
-        def small_address_space():
-            resource.setrlimit(resource.RLIMIT_AS, (48 * 1024 * 1024, 48 * 1024 * 1024))
-
-        status, stdout = self.run_taletab("long.txt", "page.htm", before=small_address_space)
-        self.assertEqual((status, stdout), (4, BANNER + message(SCRIPT_READ_FAILED, "long.txt")))
-        self.assertEqual((self.dir / "page.htm").read_bytes(), OLD_PAGE)
-        self.assertEqual(sorted(p.name for p in self.dir.iterdir()), ["long.txt", "page.htm"])
+        self.expect(["long.txt", "page.htm"], 4, BANNER + message(SCRIPT_READ_FAILED, "long.txt"),
+                    {"long.txt": script, "page.htm": OLD_PAGE}, before=limited_address_space(48 * 1024 * 1024))
 
 
 class LargePages(unittest.TestCase):
@@ -895,26 +890,15 @@ class LargePages(unittest.TestCase):
         # Some 30 blocks of page are written before a line too long for the memory there is.
         script = self.LONG + b"name\t" + b"x" * (96 * 1024 * 1024)
         self.setUp_pages(script)
-
-        def small_address_space():
-            resource.setrlimit(resource.RLIMIT_AS, (64 * 1024 * 1024, 64 * 1024 * 1024))
-
-        status, stdout = self.run_taletab("long.txt", "page.htm", before=small_address_space)
-        self.assertEqual((status, stdout), (4, BANNER + message(SCRIPT_READ_FAILED, "long.txt")))
-        self.assertEqual((self.dir / "page.htm").read_bytes(), self.OLD)
-        self.assertEqual(sorted(p.name for p in self.dir.iterdir()), ["long.txt", "page.htm"])
+        self.expect(["long.txt", "page.htm"], 4, BANNER + message(SCRIPT_READ_FAILED, "long.txt"),
+                    {"long.txt": script, "page.htm": self.OLD}, before=limited_address_space(64 * 1024 * 1024))
 
     @unittest.skipUnless(LINUX and not SANITIZED, "limits the address space")
     def test_page_written_whole_where_no_thread_can_start(self):
         # Too little address space for a thread's stack: every block is written on the one thread.
         self.setUp_pages(self.LONG)
-
-        def no_room_for_a_thread():
-            resource.setrlimit(resource.RLIMIT_AS, (8 * 1024 * 1024, 8 * 1024 * 1024))
-
-        status, stdout = self.run_taletab("long.txt", "page.htm", before=no_room_for_a_thread)
-        self.assertEqual((status, stdout), (0, BANNER + DONE))
-        self.assertEqual(self.files(), {"long.txt": self.LONG, "page.htm": self.long_page()})
+        self.expect(["long.txt", "page.htm"], 0, BANNER + DONE, {"long.txt": self.LONG, "page.htm": self.long_page()},
+                    before=limited_address_space(8 * 1024 * 1024))
 
     def long_page(self):
         """The page of LONG: the example's head and foot around its rows 5000 times."""
