@@ -1,35 +1,43 @@
 #include "threaded_sink.h"
 
-#include <cstdint>
 #include <system_error>
 #include <utility>
 
-#ifdef __SSE2__
-#include <emmintrin.h>
+#ifndef _WIN32
+#include <pthread.h>
+#include <signal.h>
 #endif
 
 namespace taletab {
 
 namespace {
 
-// Hands a written block's cache lines back to memory. Copying the block
-// into the file leaves them in this thread's core's cache, from where the
-// caller's core, filling the buffer again, would have to win back each line
-// one by one; from memory it refills them in a stream. On a two-core machine
-// this took a 1 GiB script from 1.55 to 1.06 times the floor of bench/run.py.
-void releaseCacheLines([[maybe_unused]] const char* block, [[maybe_unused]] std::size_t size) {
-#ifdef __SSE2__
-    constexpr std::uintptr_t kLine = 64;
-    const auto end = reinterpret_cast<std::uintptr_t>(block) + size;
-    for (auto line = reinterpret_cast<std::uintptr_t>(block) & ~(kLine - 1); line < end; line += kLine) {
-        _mm_clflush(reinterpret_cast<const void*>(line));
+// Starts a thread that takes no signals. It is started with every signal
+// blocked, rather than blocking them once it runs, so that no signal can
+// reach it in between.
+template <typename Function>
+std::thread startWithoutSignals(Function function) {
+#ifdef _WIN32
+    return std::thread(std::move(function));  // a console's control handler has a thread of its own
+#else
+    sigset_t all, callers;
+    sigfillset(&all);
+    pthread_sigmask(SIG_SETMASK, &all, &callers);
+    try {
+        std::thread thread(std::move(function));
+        pthread_sigmask(SIG_SETMASK, &callers, nullptr);
+        return thread;
+    } catch (...) {
+        pthread_sigmask(SIG_SETMASK, &callers, nullptr);
+        throw;
     }
 #endif
 }
 
 }  // namespace
 
-ThreadedSink::ThreadedSink(BlockWriter write) : write_(std::move(write)) {}
+ThreadedSink::ThreadedSink(BlockWriter write, Writing writing)
+    : write_(std::move(write)), noThread_(writing == Writing::kOnCaller) {}
 
 ThreadedSink::~ThreadedSink() { stop(true); }
 
@@ -39,49 +47,73 @@ PageSink ThreadedSink::pageSink() {
 
 bool ThreadedSink::finish() {
     stop(false);
+    std::lock_guard<std::mutex> lock(mutex_);
     return !failed_;
 }
 
 bool ThreadedSink::take(PageBuffer& buffer, std::size_t size) {
-    if (firstWritten_ && !thread_.joinable() && !noThread_) {
-        try {
-            thread_ = std::thread([this] { writeQueued(); });
-        } catch (const std::system_error&) {
-            noThread_ = true;  // the system has no thread to give: write here, as slowly as before
-        }
-    }
-    if (!thread_.joinable()) {
+    if (!thread_.joinable() && !(firstWritten_ && startThread())) {
         firstWritten_ = true;
-        failed_ = !write_({buffer.get(), size});
-        return !failed_;
+        return writeOnCaller({buffer.get(), size});
     }
-
-    PageBuffer replacement;
-    if (allocated_ < kQueuedBuffers) {
-        // Not zero-filled: the writer fills it before it is written.
-        replacement.reset(new char[kPageBufferSize]);
-        ++allocated_;
-    }
+    PageBuffer replacement = newBuffer();
     {
         std::unique_lock<std::mutex> lock(mutex_);
-        while (!replacement && !failed_) {
-            if (freeCount_ > 0) {
-                replacement = std::move(free_[--freeCount_]);
-            } else if (!writing_) {
-                writeOldest(lock, false);  // the thread has not taken it: no use waiting for it
-            } else {
-                freed_.wait(lock);
-            }
-        }
+        if (!replacement) waitForFreeBuffer(lock, replacement);
         if (failed_) return false;
-        Block& block = queue_[(next_ + count_) % kQueuedBuffers];
-        block.buffer = std::move(buffer);
-        block.size = size;
-        ++count_;
+        queue(buffer, size);
     }
     queued_.notify_one();
     buffer = std::move(replacement);
     return true;
+}
+
+bool ThreadedSink::startThread() {
+    if (noThread_) return false;
+    try {
+        thread_ = startWithoutSignals([this] { writeQueued(); });
+        return true;
+    } catch (const std::system_error&) {
+        noThread_ = true;  // the system has no thread to give: write here, as slowly as before
+        return false;
+    }
+}
+
+// No thread runs: the lock only keeps to the rule that guards failed_.
+bool ThreadedSink::writeOnCaller(std::string_view block) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (failed_) return false;
+    failed_ = !write_(block);
+    return !failed_;
+}
+
+// Until kQueuedBuffers buffers are made beside the writer's; null after that.
+PageBuffer ThreadedSink::newBuffer() {
+    if (allocated_ == kQueuedBuffers) return nullptr;
+    ++allocated_;
+    return PageBuffer(new char[kPageBufferSize]);  // not zero-filled: the writer fills it first
+}
+
+// Leaves a written block's buffer in `replacement`, or leaves it empty if the writing failed.
+void ThreadedSink::waitForFreeBuffer(std::unique_lock<std::mutex>& lock, PageBuffer& replacement) {
+    while (!failed_) {
+        if (freeCount_ > 0) {
+            replacement = std::move(free_[--freeCount_]);
+            return;
+        }
+        if (writing_) {
+            freed_.wait(lock);
+        } else {
+            writeOldest(lock);  // the thread has not taken it: no use waiting for it
+        }
+    }
+}
+
+void ThreadedSink::queue(PageBuffer& buffer, std::size_t size) {
+    Block& block = queue_[(next_ + count_) % kQueuedBuffers];
+    block.buffer = std::move(buffer);
+    block.size = size;
+    ++count_;
 }
 
 void ThreadedSink::writeQueued() {
@@ -89,19 +121,17 @@ void ThreadedSink::writeQueued() {
     for (;;) {
         queued_.wait(lock, [this] { return (count_ > 0 && !writing_) || stopping_ || failed_; });
         if (failed_ || count_ == 0 || dropQueued_) return;
-        writeOldest(lock, true);
+        writeOldest(lock);
     }
 }
 
 // Only one block is written at a time, always the oldest, so that blocks
 // reach the file in order whichever thread writes them.
-void ThreadedSink::writeOldest(std::unique_lock<std::mutex>& lock, bool onThread) {
+void ThreadedSink::writeOldest(std::unique_lock<std::mutex>& lock) {
     writing_ = true;
     const Block& block = queue_[next_];
     lock.unlock();
     const bool written = write_({block.buffer.get(), block.size});
-    // A block the caller wrote is in the caller's cache, where it is wanted next.
-    if (onThread) releaseCacheLines(block.buffer.get(), block.size);
     lock.lock();
     writing_ = false;
     if (written) {

@@ -15,10 +15,13 @@
 // - Small pages: the page's first block is written on the caller's thread
 //   and its buffer stays with the writer; the thread starts with the second
 //   block. A page of one block costs no thread and no buffer. Where no
-//   thread can be started, every block is written so, on the caller's thread.
-// - Errors: the first write that fails stops the writing; blocks still
-//   queued or handed in later are dropped, never written. The caller learns
-//   of it from a later call returning false, or from finish().
+//   thread can be started, or the sink is made to write on the caller's
+//   thread, every block is written so.
+// - Signals: the thread blocks every signal, so that a handler only ever
+//   runs on the caller's thread, where the run expects it.
+// - Errors: the first write that fails stops the writing, on either path;
+//   blocks still queued or handed in later are dropped, never written. The
+//   caller learns of it from a later call returning false, or from finish().
 // - Lifetime: finish() waits until every queued block is written and the
 //   thread has ended. The destructor stops the thread (dropping what is still
 //   queued) and waits for it, so no thread outlives the sink on any path out
@@ -42,7 +45,10 @@ public:
     // time: the sink's own, or the caller's (see above).
     using BlockWriter = std::function<bool(std::string_view block)>;
 
-    explicit ThreadedSink(BlockWriter write);
+    // kOnCaller writes every block on the caller's thread, as where no
+    // thread can be started.
+    enum class Writing { kOnThread, kOnCaller };
+    explicit ThreadedSink(BlockWriter write, Writing writing = Writing::kOnThread);
     ~ThreadedSink();
     ThreadedSink(const ThreadedSink&) = delete;
     ThreadedSink& operator=(const ThreadedSink&) = delete;
@@ -54,18 +60,23 @@ public:
     bool finish();
 
 private:
-    // With two the kernel's pauses in writing stalled the conversion; more than
-    // four, or buffers larger or smaller than 256 KiB, gained nothing measurable.
+    // With two the kernel's pauses in writing stalled the conversion; more
+    // gained nothing measurable.
     static constexpr std::size_t kQueuedBuffers = 4;
 
     bool take(PageBuffer& buffer, std::size_t size);
+    bool startThread();
+    bool writeOnCaller(std::string_view block);
+    PageBuffer newBuffer();
+    void waitForFreeBuffer(std::unique_lock<std::mutex>& lock, PageBuffer& replacement);
+    void queue(PageBuffer& buffer, std::size_t size);
     void writeQueued();
-    void writeOldest(std::unique_lock<std::mutex>& lock, bool onThread);
+    void writeOldest(std::unique_lock<std::mutex>& lock);
     void stop(bool dropQueued);
 
     BlockWriter write_;
     bool firstWritten_ = false;   // caller's side only
-    bool noThread_ = false;       // starting the thread failed; caller's side only
+    bool noThread_ = false;       // writing on the caller's thread only; caller's side only
     std::size_t allocated_ = 0;   // buffers made beside the writer's; caller's side only
 
     // Guarded by mutex_.
