@@ -33,8 +33,6 @@ enum ExitStatus : int {
     kIoFailed = 4,         // the script could not be read, or the page written, to its end
 };
 
-constexpr std::size_t kReadBlockSize = 256 * 1024;
-
 void printBanner(const platform::Console& console) {
     for (std::string_view text :
          {texts::kBannerTitle, texts::kBannerVersion, texts::kBannerNotice, texts::kBannerEnd}) {
@@ -79,10 +77,10 @@ Outcome convert(std::FILE* script, PageFile& page, std::string_view title) {
 
     writer.writeHead(title);
     // Not zero-filled: a small script pays only for the bytes it reads.
-    const std::unique_ptr<char[]> block(new char[kReadBlockSize]);
+    const std::unique_ptr<char[]> block(new char[kScriptBlockSize]);
     try {
         std::size_t got;
-        while ((got = std::fread(block.get(), 1, kReadBlockSize, script)) > 0) {
+        while ((got = std::fread(block.get(), 1, kScriptBlockSize, script)) > 0) {
             reader.feed({block.get(), got});
         }
         if (std::ferror(script)) return Outcome::kReadFailed;

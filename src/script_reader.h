@@ -28,6 +28,10 @@ inline constexpr std::string_view kHeadingFiller(kHeadingFillerBytes, 2);
 // A 0x1A byte (Ctrl-Z) ends a script: nothing after it belongs to it.
 inline constexpr char kEndOfScript = '\x1a';
 
+// The program reads a script in blocks of this size; the tests cut their
+// scripts at it too.
+inline constexpr std::size_t kScriptBlockSize = 256 * 1024;
+
 // Reads a script from blocks of its bytes, cut anywhere; the rows do not
 // depend on where the cuts fall. CR LF and a bare LF both end a line, a CR
 // elsewhere is kept, and a 0x1A byte ends the script.

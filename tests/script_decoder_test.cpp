@@ -24,7 +24,6 @@ using Rows = std::vector<std::pair<std::string, std::string>>;
 
 const std::string kFiller = "\x81\x40";  // "　"
 const std::string kBom = "\xEF\xBB\xBF";
-constexpr std::size_t kProgramBlock = 256 * 1024;  // what the program reads at a time
 
 std::string example() {
     std::ifstream file(TALETAB_EXAMPLES "/scene.txt", std::ios::binary);
@@ -153,8 +152,8 @@ const std::string kLonger = generated(8, 16 * 1024);
 const std::size_t kLaterOn = kLonger.find("\r\n", 4 * kJudgedBytes) + 2;
 // The first Japanese character cut by the program's first block after its
 // first byte, and the judged bytes cut by it 500 bytes in.
-const std::string kCutAtBlock = asciiLines(kProgramBlock - 3) + kLonger;
-const std::string kJudgedCutAtBlock = asciiLines(kProgramBlock - 502) + kLonger;
+const std::string kCutAtBlock = asciiLines(kScriptBlockSize - 3) + kLonger;
+const std::string kJudgedCutAtBlock = asciiLines(kScriptBlockSize - 502) + kLonger;
 // The judged bytes from the first あ on end one byte into the 342nd.
 const std::string kCutByJudged = "x\t" + repeated("\x82\xa0", 400) + "\r\n";
 
@@ -216,7 +215,8 @@ TEST_P(DetectionTest, TakesTheScriptForItsEncoding) {
 // The judged bytes and a character may be cut anywhere: nothing may change.
 TEST_P(DetectionTest, DoesNotDependOnBlocks) {
     const Decoded whole = decode(GetParam().script);
-    for (std::size_t blockSize : {1, 2, 3, 500, 1023, 1024, 1025, 4096, 65536, 262144}) {
+    const std::size_t blockSizes[] = {1, 2, 3, 500, 1023, 1024, 1025, 4096, 65536, kScriptBlockSize};
+    for (const std::size_t blockSize : blockSizes) {
         const Decoded cut = decode(GetParam().script, blockSize);
         EXPECT_EQ(cut.encoding, whole.encoding) << "block size " << blockSize;
         EXPECT_TRUE(sameRows(cut.rows, whole.rows)) << "block size " << blockSize;
@@ -301,9 +301,9 @@ std::string page(std::string_view script, std::size_t blockSize) {
 
 TEST(DecoderPageTest, UnicodeScriptGivesTheShiftJisPage) {
     for (const std::string& shiftJis : {kExample, generated(7, 1024 * 1024)}) {
-        const std::string expected = page(shiftJis, kProgramBlock);
+        const std::string expected = page(shiftJis, kScriptBlockSize);
         for (const std::string& script : {utf8Form(shiftJis), kBom + utf8Form(shiftJis)}) {
-            for (std::size_t blockSize : {std::size_t{1000}, kProgramBlock}) {
+            for (std::size_t blockSize : {std::size_t{1000}, kScriptBlockSize}) {
                 // Not EXPECT_EQ: a failure would print two pages of a megabyte.
                 EXPECT_TRUE(page(script, blockSize) == expected)
                     << shiftJis.size() << " bytes, block size " << blockSize
