@@ -97,8 +97,16 @@ def machine():
     memory = re.search(r"^MemTotal:\s*(\d+)", Path("/proc/meminfo").read_text(), re.M)
     compiler = re.search(r"CMAKE_CXX_COMPILER:\w+=(.*)", (BUILD / "CMakeCache.txt").read_text()).group(1)
     version = run(compiler, "--version", stdout=subprocess.PIPE, text=True).stdout.splitlines()[0]
-    return (f"{model.group(1) if model else platform.machine()}, {os.cpu_count()} cores,"
-            f" {int(memory.group(1)) / MIB:.0f} GiB; Linux {platform.release()}; {version}")
+    flags = re.search(r"^flags\s*:\s*(.*)$", cpuinfo, re.M)
+    # The vector extensions a compiler or library may choose between at run time.
+    vectors = [f for f in ("sse2", "avx2", "avx512f") if flags and f in flags.group(1).split()]
+    # A virtual machine's model name may say no more than the maker: the family and model numbers tell its generation.
+    family = re.search(r"^cpu family\s*:\s*(\d+)$", cpuinfo, re.M)
+    number = re.search(r"^model\s*:\s*(\d+)$", cpuinfo, re.M)
+    generation = f" family {family.group(1)} model {number.group(1)}" if family and number else ""
+    return (f"{model.group(1) if model else platform.machine()}{generation}"
+            f" ({' '.join(vectors) or 'no x86 vector flags'}),"
+            f" {os.cpu_count()} cores, {int(memory.group(1)) / MIB:.0f} GiB; Linux {platform.release()}; {version}")
 
 
 def load():
