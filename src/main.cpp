@@ -79,8 +79,10 @@ Outcome convert(std::FILE* script, PageFile& page, std::string_view title) {
     // Not zero-filled: a small script pays only for the bytes it reads.
     const std::unique_ptr<char[]> block(new char[kScriptBlockSize]);
     try {
+        // Reading stops where the script ends, at a 0x1A, or where the page can no longer be written.
         std::size_t got;
-        while ((got = std::fread(block.get(), 1, kScriptBlockSize, script)) > 0) {
+        while (!reader.ended() && !writer.failed() &&
+               (got = std::fread(block.get(), 1, kScriptBlockSize, script)) > 0) {
             reader.feed({block.get(), got});
         }
         if (std::ferror(script)) return Outcome::kReadFailed;
@@ -92,7 +94,7 @@ Outcome convert(std::FILE* script, PageFile& page, std::string_view title) {
     return writer.finish() && sink.finish() && page.commit() ? Outcome::kConverted : Outcome::kWriteFailed;
 }
 
-int runNamed(const platform::Console& console, const std::vector<FileName>& names) {
+int runNamed(platform::Console& console, const std::vector<FileName>& names) {
     if (names.empty()) {
         console.print(texts::kNoFileName);
         printUsage(console);
@@ -117,16 +119,18 @@ int runNamed(const platform::Console& console, const std::vector<FileName>& name
         console.print(texts::kPageIsScript, pageName);
         return kPageNotOpened;
     }
-    if (!PageFile::mayBecomePage(pageName.path)) {
+    std::fflush(stdout);  // a long run shows its banner at once
+    PageFile page(pageName.path);
+    if (!page.mayBecomePage()) {
         console.print(texts::kPageNotHtml, pageName);
         return kPageNotOpened;
     }
-    std::fflush(stdout);  // a long run shows its banner at once
-    PageFile page(pageName.path);
-    if (!page.stream()) {
+    if (!page.open()) {
         console.print(texts::kPageNotCreated, pageName);
         return kPageNotOpened;
     }
+    // Written as the page is copied in, a message would land in the middle of it.
+    if (page.isStandardOutput()) console.silence();
     switch (convert(scriptFile.get(), page, pageName.title)) {
         case Outcome::kReadFailed:
             console.print(texts::kScriptReadFailed, script);
@@ -143,7 +147,7 @@ int runNamed(const platform::Console& console, const std::vector<FileName>& name
 
 int run(int argc, char** argv) {
     platform::prepareProcess();
-    const platform::Console console;
+    platform::Console console;
     printBanner(console);
     std::vector<FileName> names;
     try {

@@ -34,6 +34,9 @@ public:
     // page failed to reach it; after a failure nothing more is sent.
     bool finish();
 
+    // Whether a block of the page has failed to reach the sink: nothing more will.
+    bool failed() const { return failed_; }
+
 private:
     void append(std::string_view bytes);
     void flush();

@@ -2,8 +2,10 @@
 // here: platform_posix.cpp and platform_win32.cpp each hold all of one side.
 #pragma once
 
+#include <cstdint>
 #include <cstdio>
 #include <filesystem>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -28,7 +30,11 @@ public:
     void print(std::string_view text, const FileName& name) const;
     void print(std::string_view text) const { print(text, FileName{}); }
 
+    // From here on nothing is printed: standard output is the page.
+    void silence() { silent_ = true; }
+
 private:
+    bool silent_ = false;
 #ifdef _WIN32
     void* console_ = nullptr;  // the console written to in UTF-16, if output is one
     bool modeChanged_ = false;
@@ -42,15 +48,17 @@ private:
 // The file names on the command line, after the program's own name.
 std::vector<FileName> fileNames(int argc, char** argv);
 
-// The folder a file stands in, where its replacement is made.
-inline std::filesystem::path folderOf(const std::filesystem::path& file) {
+// The directory a file stands in, where its replacement is made.
+inline std::filesystem::path directoryOf(const std::filesystem::path& file) {
     return file.has_parent_path() ? file.parent_path() : std::filesystem::path(".");
 }
 
 // Readies the process for a run: a broken pipe or a file-size limit becomes
-// a failed write instead of a signal; an interruption (Ctrl-C, SIGTERM,
-// SIGHUP, SIGQUIT; Ctrl-C, Ctrl-Break or a closed console window on
-// Windows) first removes the temporary file and resets a terminal's colours.
+// a failed write instead of a signal; any other signal whose default is to
+// end the process (SIGINT, SIGTERM, SIGHUP, SIGALRM, SIGUSR1, SIGXCPU, SIGABRT
+// and the like; Ctrl-C, Ctrl-Break or a closed console window on Windows)
+// first removes the temporary file and resets a terminal's colours, then
+// ends the run as it would have.
 void prepareProcess();
 
 // Opens a file in binary mode ("rb" or "wb"); null when it cannot be opened.
@@ -61,43 +69,65 @@ bool sameFile(const std::filesystem::path& a, const std::filesystem::path& b);
 
 // The page file's primitives; page_file.h states the rules they serve.
 
-// What a page's name stands for before anything is written.
-struct PageTarget {
+// What a page's name stands for, examined once. From then on the existing
+// page and the directory it stands in are held open, so that no later step
+// opens the page's name again and trusts what it finds.
+class PageTarget {
+public:
     enum class Kind {
-        kNew,       // no file of that name yet, and a name the system can create
-        kExisting,  // a regular file, reached through any links
-        kDirect,    // a device, a pipe, or a name only opening it can judge
+        kNew,       // no file of that name yet (or a link to none): one is made in `directory`
+        kExisting,  // a regular file, reached through any links, held in `page`
+        kDirect,    // a device other than a disk, or a pipe: written as it is opened
+        kRefused,   // a disk device, an append-only or immutable file: never written
     };
+
+    PageTarget() = default;
+    ~PageTarget();  // closes what it holds
+    PageTarget(const PageTarget&) = delete;
+    PageTarget& operator=(const PageTarget&) = delete;
+
     Kind kind = Kind::kDirect;
-    std::filesystem::path file;  // kNew, kExisting: the file to make or replace
-    bool writable = false;       // kExisting: the user could open it for writing
-    bool renameKeepsIt = false;  // kExisting: a renamed new file can be it (one link, no access list)
+    std::filesystem::path file;  // kNew, kExisting: the file to make or replace, links resolved
+    bool writable = false;       // kExisting: held open for writing
+    bool renameKeepsIt = false;  // kExisting: a renamed new file can be it (one link, no access list, no flags)
+    std::string head;            // kExisting: its first bytes, for the HTML check
+    bool headRead = false;       // kExisting: the bytes could be read
+    bool empty = false;          // kExisting: the file has no bytes
+
+    // The system's handles (a descriptor, a HANDLE); -1 where none is held.
+    std::intptr_t page = -1;       // kExisting: locked against another run's copy until closed
+    std::intptr_t directory = -1;  // kNew, kExisting: where the temporary file is made
 };
-PageTarget examinePage(const std::filesystem::path& name);
+void examinePage(const std::filesystem::path& name, PageTarget& page);
 
-// Makes a new, empty file in a folder, open for reading and writing, and
-// watches it: an interruption removes it. Null when the folder takes no new file.
-std::FILE* createTemporary(const std::filesystem::path& folder, std::filesystem::path& name);
+// Whether standard output is the page itself, where no message may go.
+bool isStandardOutput(const PageTarget& page);
 
-// The system's folder for temporary files (TMPDIR or /tmp; GetTempPathW).
-std::filesystem::path systemTemporaryFolder();
+// Makes a new, empty, private file beside the page (or, with `beside` false,
+// in the system's directory for temporary files), open for reading and
+// writing, and watches it: a signal that ends the run removes it. Null when
+// the directory takes no new file.
+std::FILE* createTemporary(const PageTarget& page, bool beside, std::filesystem::path& name);
 
 // Gives a temporary file the owner, group and permissions (on Windows the
-// attributes) of the page it replaces, or those of a new file. False where
-// they could not all be given.
+// attributes) of the page it replaces, or those the directory gives a new
+// file. False where they could not all be given.
 bool takeOverOwnership(std::FILE* temporary, const PageTarget& page);
 
 // Writes the stream's buffer out and waits until the file's bytes are on the disk.
 bool syncToDisk(std::FILE* stream);
 
-// Puts a complete, closed temporary file in the page's place by renaming
-// it, and the folder's new entry on the disk; the file is no longer
-// watched. False if the system refused; the temporary file is then left.
-bool renameOver(const std::filesystem::path& temporary, const PageTarget& page);
+// Puts a complete temporary file, already on the disk, in the page's place
+// by renaming it, then the directory's new entry on the disk, and closes
+// it; the file is no longer watched. False if the system refused: the
+// temporary file is then left, still open (null if it could not be kept).
+bool renameOver(std::FILE*& temporary, const std::filesystem::path& name, const PageTarget& page);
 
-// Copies a complete temporary file into the existing page, in place, and
-// waits for the disk; interruptions wait until it is done. False on failure.
-bool copyInto(const std::filesystem::path& temporary, const std::filesystem::path& page);
+// Copies a complete temporary file, still open, into the existing page, in
+// place, after making room for all of it, and waits for the disk; signals
+// wait until it is done. False on failure: where no room could be made,
+// the page is as it was.
+bool copyInto(std::FILE* temporary, const PageTarget& page);
 
 // Removes a temporary file and stops watching it.
 void removeTemporary(const std::filesystem::path& temporary);

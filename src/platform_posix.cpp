@@ -1,14 +1,21 @@
 // Linux and other POSIX systems.
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
 #include <unistd.h>
+#ifdef __linux__
+#include <linux/fs.h>
+#include <sys/ioctl.h>
+#include <sys/random.h>
+#endif
 
 #include <cctype>
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <string>
 #include <string_view>
 #include <system_error>
@@ -22,52 +29,70 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// The temporary file an interruption removes, if any. Changed only while
-// the interruptions are held, so the handler never sees half of a change.
-std::string watchedName;
+// The temporary file a signal removes, if any: its name in a directory
+// held open. Changed only while the signals are held, so the handler never
+// sees half of a change.
+int watchedDirectory = -1;
+bool watchedDirectoryOwned = false;  // opened for the temporary file alone, closed with it
+char watchedName[32];
 volatile std::sig_atomic_t watching = 0;
-// Set while standard output is a terminal, whose colours an interruption resets too.
-volatile std::sig_atomic_t resetColoursOnInterruption = 0;
+// Set while standard output is a terminal, whose colours a signal resets too.
+volatile std::sig_atomic_t resetColoursOnSignal = 0;
 
-constexpr int kInterruptions[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
+// Every signal whose default action ends the process, but those that report
+// a fault of the program's own (SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGTRAP,
+// SIGSYS), SIGKILL, which cannot be caught, and SIGPIPE and SIGXFSZ, which
+// are ignored: a write then fails instead.
+constexpr int kEndingSignals[] = {
+    SIGHUP, SIGINT, SIGQUIT, SIGTERM, SIGALRM, SIGUSR1, SIGUSR2, SIGVTALRM, SIGPROF, SIGXCPU, SIGABRT,
+#ifdef SIGPOLL
+    SIGPOLL,
+#endif
+#ifdef SIGPWR
+    SIGPWR,
+#endif
+#ifdef SIGSTKFLT
+    SIGSTKFLT,
+#endif
+};
 
-sigset_t interruptions() {
+sigset_t endingSignals() {
     sigset_t set;
     sigemptyset(&set);
-    for (int signalNumber : kInterruptions) sigaddset(&set, signalNumber);
+    for (int signalNumber : kEndingSignals) sigaddset(&set, signalNumber);
     return set;
 }
 
-// Keeps the interruptions waiting, in this thread, for as long as it lives.
-class InterruptionsHeld {
+// Keeps the ending signals waiting, in this thread, for as long as it lives.
+class SignalsHeld {
 public:
-    InterruptionsHeld() {
-        const sigset_t set = interruptions();
+    SignalsHeld() {
+        const sigset_t set = endingSignals();
         ::pthread_sigmask(SIG_BLOCK, &set, &previous_);
     }
-    ~InterruptionsHeld() { ::pthread_sigmask(SIG_SETMASK, &previous_, nullptr); }
-    InterruptionsHeld(const InterruptionsHeld&) = delete;
-    InterruptionsHeld& operator=(const InterruptionsHeld&) = delete;
+    ~SignalsHeld() { ::pthread_sigmask(SIG_SETMASK, &previous_, nullptr); }
+    SignalsHeld(const SignalsHeld&) = delete;
+    SignalsHeld& operator=(const SignalsHeld&) = delete;
 
 private:
     sigset_t previous_;
 };
 
 // Removes the temporary file, then ends the process as the signal would have.
-extern "C" void onInterruption(int signalNumber) {
-    if (watching) ::unlink(watchedName.c_str());
-    if (resetColoursOnInterruption) (void)::write(STDOUT_FILENO, kColourReset.data(), kColourReset.size());
+extern "C" void onEndingSignal(int signalNumber) {
+    if (watching) ::unlinkat(watchedDirectory, watchedName, 0);
+    if (resetColoursOnSignal) (void)::write(STDOUT_FILENO, kColourReset.data(), kColourReset.size());
     ::signal(signalNumber, SIG_DFL);
     ::raise(signalNumber);  // delivered as the handler returns
 }
 
 // Extended attributes other than the security label every file may carry
 // here (an access list is one): a new file would not have them.
-bool hasExtendedAttributes(const char* file) {
-    const ssize_t size = ::listxattr(file, nullptr, 0);
+bool hasExtendedAttributes(int file) {
+    const ssize_t size = ::flistxattr(file, nullptr, 0);
     if (size <= 0) return false;  // none, or a file system without them
     std::string names(static_cast<std::size_t>(size), '\0');
-    const ssize_t got = ::listxattr(file, names.data(), names.size());
+    const ssize_t got = ::flistxattr(file, names.data(), names.size());
     if (got < 0) return true;  // they changed meanwhile: they are there
     for (std::size_t at = 0; at < static_cast<std::size_t>(got); at = names.find('\0', at) + 1) {
         if (std::string_view(names.c_str() + at) != "security.selinux") return true;
@@ -75,21 +100,93 @@ bool hasExtendedAttributes(const char* file) {
     return false;
 }
 
-void syncFolder(const fs::path& folder) {
-    const int descriptor = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (descriptor < 0) return;
-    // Some file systems cannot sync a folder; the page is in place all the same.
-    (void)::fsync(descriptor);
-    ::close(descriptor);
+#if defined(__linux__) && defined(FS_IOC_GETFLAGS)
+constexpr int kNeverRewritten = FS_APPEND_FL | FS_IMMUTABLE_FL;
+#else
+constexpr int kNeverRewritten = 0;
+#endif
+
+// The file flags a user sets (chattr) that a file made anew would not
+// share: append-only, immutable, no-dump, synchronous and the like; not
+// those a file system sets by itself (extents, inline data).
+int userFlags([[maybe_unused]] int file) {
+#if defined(__linux__) && defined(FS_IOC_GETFLAGS)
+    constexpr int kUserFlags = FS_SECRM_FL | FS_UNRM_FL | FS_COMPR_FL | FS_SYNC_FL | FS_IMMUTABLE_FL | FS_APPEND_FL |
+                               FS_NODUMP_FL | FS_NOATIME_FL | FS_JOURNAL_DATA_FL | FS_NOTAIL_FL | FS_DIRSYNC_FL |
+                               FS_TOPDIR_FL | FS_NOCOW_FL | FS_PROJINHERIT_FL;
+    int flags = 0;
+    if (::ioctl(file, FS_IOC_GETFLAGS, &flags) == 0) return flags & kUserFlags;
+#endif
+    return 0;  // a file system without flags
 }
 
-bool writeAll(int descriptor, const char* bytes, std::size_t size) {
+// A directory held for making, renaming and removing files in it. Opened
+// for reading where it may be, to sync it and read its access list; a
+// directory the user may only enter and write is held all the same.
+int openDirectory(const fs::path& directory) {
+    const int held = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+#ifdef O_PATH
+    if (held < 0 && errno == EACCES) return ::open(directory.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+#endif
+    return held;
+}
+
+// The permissions the directory gives any new file: those of 0666 less the
+// umask or, where the directory has a default access list, less what the
+// list's owner, group and others entries withhold (the umask then does not apply).
+mode_t newFileMode(int directory) {
+    std::uint8_t list[4 + 8 * 64];  // a version, then entries of a tag, permissions and an id
+    const ssize_t size = ::fgetxattr(directory, "system.posix_acl_default", list, sizeof list);
+    if (size >= 4) {
+        constexpr unsigned kOwner = 0x01, kGroup = 0x04, kMask = 0x10, kOthers = 0x20;
+        unsigned owner = 7, group = 7, mask = 8, others = 7;  // mask 8: none found
+        for (ssize_t at = 4; at + 8 <= size; at += 8) {
+            const unsigned tag = list[at] | list[at + 1] << 8;
+            const unsigned permissions = (list[at + 2] | list[at + 3] << 8) & 7;
+            if (tag == kOwner) owner = permissions;
+            if (tag == kGroup) group = permissions;
+            if (tag == kMask) mask = permissions;
+            if (tag == kOthers) others = permissions;
+        }
+        const unsigned groupClass = mask == 8 ? group : mask;
+        return static_cast<mode_t>(0666 & (owner << 6 | groupClass << 3 | others));
+    }
+    const mode_t umask = ::umask(0);
+    ::umask(umask);
+    return 0666 & ~umask;
+}
+
+// A name no other file in the directory is likely to have: ".taletab-" and 12 letters or digits.
+void temporaryName(char (&name)[32]) {
+    static constexpr char kDigits[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+    unsigned char random[12] = {};
+#ifdef __linux__
+    if (::getrandom(random, sizeof random, GRND_NONBLOCK) != static_cast<ssize_t>(sizeof random))
+#endif
+    {
+        static unsigned counter = 0;
+        timespec now{};
+        ::clock_gettime(CLOCK_REALTIME, &now);
+        unsigned long long mixed = static_cast<unsigned long long>(now.tv_nsec) ^
+                                   static_cast<unsigned long long>(::getpid()) << 32 ^ ++counter;
+        for (unsigned char& byte : random) {
+            mixed = mixed * 6364136223846793005ULL + 1442695040888963407ULL;
+            byte = static_cast<unsigned char>(mixed >> 56);
+        }
+    }
+    std::memcpy(name, ".taletab-", 9);
+    for (std::size_t i = 0; i < sizeof random; ++i) name[9 + i] = kDigits[random[i] % (sizeof kDigits - 1)];
+    name[9 + sizeof random] = '\0';
+}
+
+bool writeAll(int descriptor, const char* bytes, std::size_t size, off_t at) {
     while (size > 0) {
-        const ssize_t put = ::write(descriptor, bytes, size);
+        const ssize_t put = ::pwrite(descriptor, bytes, size, at);
         if (put < 0 && errno == EINTR) continue;
         if (put <= 0) return false;
         bytes += put;
         size -= static_cast<std::size_t>(put);
+        at += put;
     }
     return true;
 }
@@ -98,15 +195,24 @@ bool copyBytes(int from, int to) {
     char block[64 * 1024];
     off_t copied = 0;
     for (;;) {
-        const ssize_t got = ::read(from, block, sizeof block);
+        const ssize_t got = ::pread(from, block, sizeof block, copied);
         if (got < 0 && errno == EINTR) continue;
         if (got < 0) return false;
         if (got == 0) break;
-        if (!writeAll(to, block, static_cast<std::size_t>(got))) return false;
+        if (!writeAll(to, block, static_cast<std::size_t>(got), copied)) return false;
         copied += got;
     }
-    // Written over the old bytes, then cut: a full disk needs no room beyond the old page's.
     return ::ftruncate(to, copied) == 0 && ::fsync(to) == 0;
+}
+
+// Makes the page room for `size` bytes before a byte of it is overwritten;
+// where the disk has none, the page is left as it was.
+bool reserve(int page, off_t size) {
+    struct stat before;
+    if (::fstat(page, &before) != 0) return false;
+    if (::posix_fallocate(page, 0, size) == 0) return true;
+    if (before.st_size < size) (void)::ftruncate(page, before.st_size);  // taken back, where it grew
+    return false;
 }
 
 // Whether the user's locale has the character set UTF-8, as the C library
@@ -140,7 +246,7 @@ bool localeIsUtf8() {
 
 Console::Console() : terminal_(::isatty(STDOUT_FILENO) == 1), utf8_(terminal_ && localeIsUtf8()) {
     std::setvbuf(stdout, nullptr, _IOFBF, 64 * 1024);
-    resetColoursOnInterruption = terminal_;
+    resetColoursOnSignal = terminal_;
 }
 
 Console::~Console() {
@@ -149,6 +255,7 @@ Console::~Console() {
 }
 
 void Console::print(std::string_view text, const FileName& name) const {
+    if (silent_) return;
     const std::string out = utf8_ ? inUtf8(text, name.unicode) : inShiftJis(text, name.shown);
     std::fwrite(out.data(), 1, out.size(), stdout);
 }
@@ -157,10 +264,10 @@ void prepareProcess() {
     ::signal(SIGPIPE, SIG_IGN);
     ::signal(SIGXFSZ, SIG_IGN);
     struct sigaction action = {};
-    action.sa_handler = onInterruption;
-    action.sa_mask = interruptions();
+    action.sa_handler = onEndingSignal;
+    action.sa_mask = endingSignals();
     action.sa_flags = SA_RESTART;
-    for (int signalNumber : kInterruptions) {
+    for (int signalNumber : kEndingSignals) {
         struct sigaction found;
         // A signal the caller ignores (nohup, a background job) stays ignored.
         if (::sigaction(signalNumber, nullptr, &found) == 0 && found.sa_handler != SIG_IGN) {
@@ -182,95 +289,177 @@ bool sameFile(const fs::path& a, const fs::path& b) {
     return fs::equivalent(a, b, error);
 }
 
-PageTarget examinePage(const fs::path& name) {
-    PageTarget page;
-    struct stat status;
-    if (::stat(name.c_str(), &status) != 0) {
-        // Not even a link to a missing file: the page is new.
-        struct stat link;
-        if (errno == ENOENT && ::lstat(name.c_str(), &link) != 0 && errno == ENOENT) {
-            page.kind = PageTarget::Kind::kNew;
-            page.file = name;
-        }
-        return page;
-    }
-    if (!S_ISREG(status.st_mode)) return page;
-    page.kind = PageTarget::Kind::kExisting;
-    // A link is followed to its file, which is replaced and stays linked.
-    if (char* resolved = ::realpath(name.c_str(), nullptr)) {
-        page.file = resolved;
-        std::free(resolved);
-        page.renameKeepsIt = status.st_nlink == 1 && !hasExtendedAttributes(page.file.c_str());
-    } else {
-        page.file = name;  // copied into, through whatever links it has
-    }
-    page.writable = ::access(page.file.c_str(), W_OK) == 0;
-    return page;
+PageTarget::~PageTarget() {
+    if (page >= 0) ::close(static_cast<int>(page));  // and the lock with it
+    if (directory >= 0) ::close(static_cast<int>(directory));
 }
 
-std::FILE* createTemporary(const fs::path& folder, fs::path& name) {
-    std::string pattern = (folder / ".taletab-XXXXXX").string();
-    const InterruptionsHeld held;
-    const int descriptor = ::mkostemp(pattern.data(), O_CLOEXEC);
-    if (descriptor < 0) return nullptr;
-    std::FILE* stream = ::fdopen(descriptor, "w+b");
+namespace {
+
+// A name that is nothing yet, or a symbolic link to nothing: the file is
+// made where the links lead, in the directory they end in.
+void examineNew(const fs::path& name, PageTarget& page) {
+    fs::path file = name;
+    for (int links = 0; links < 40; ++links) {
+        struct stat found;
+        if (::lstat(file.c_str(), &found) != 0 || !S_ISLNK(found.st_mode)) break;
+        char target[PATH_MAX];
+        const ssize_t size = ::readlink(file.c_str(), target, sizeof target);
+        if (size <= 0 || static_cast<std::size_t>(size) == sizeof target) break;
+        const fs::path next(std::string(target, static_cast<std::size_t>(size)));
+        file = next.is_absolute() ? next : directoryOf(file) / next;
+    }
+    page.kind = PageTarget::Kind::kNew;
+    page.file = file;
+    page.directory = openDirectory(directoryOf(file));
+}
+
+// A regular file, reached through any links: opened once, in its directory,
+// without following a link that stands there by now, locked, and examined
+// through what was opened.
+void examineExisting(const fs::path& name, PageTarget& page) {
+    page.kind = PageTarget::Kind::kExisting;
+    char* resolved = ::realpath(name.c_str(), nullptr);
+    if (!resolved) return;
+    page.file = resolved;
+    std::free(resolved);
+    page.directory = openDirectory(directoryOf(page.file));
+    if (page.directory < 0) return;
+    const int directory = static_cast<int>(page.directory);
+    const std::string base = page.file.filename().string();
+    constexpr int kOpen = O_NOFOLLOW | O_NOCTTY | O_NONBLOCK | O_CLOEXEC;
+    bool readable = true;
+    int file = ::openat(directory, base.c_str(), O_RDWR | kOpen);
+    if (file < 0 && errno == EACCES) {
+        readable = false;
+        file = ::openat(directory, base.c_str(), O_WRONLY | kOpen);
+    }
+    page.writable = file >= 0;
+    if (file < 0) {
+        // Opened only to tell a page from any other file; never written.
+        readable = true;
+        file = ::openat(directory, base.c_str(), O_RDONLY | kOpen);
+        if (file < 0) return;
+    }
+    page.page = file;
+    // Another run's copy into this page ends before this run looks at it.
+    if (page.writable) (void)::flock(file, LOCK_EX);
+    struct stat status;
+    if (::fstat(file, &status) != 0 || !S_ISREG(status.st_mode) ||
+        (userFlags(file) & kNeverRewritten)) {
+        page.kind = PageTarget::Kind::kRefused;  // swapped for something else meanwhile, or never to be rewritten
+        return;
+    }
+    page.empty = status.st_size == 0;
+    page.renameKeepsIt = status.st_nlink == 1 && !hasExtendedAttributes(file);
+    if (readable) {
+        char head[1024];
+        const ssize_t got = ::pread(file, head, sizeof head, 0);
+        page.headRead = got >= 0;
+        if (got > 0) page.head.assign(head, static_cast<std::size_t>(got));
+    }
+}
+
+}  // namespace
+
+void examinePage(const fs::path& name, PageTarget& page) {
+    struct stat found;
+    if (::stat(name.c_str(), &found) != 0) {
+        if (errno == ENOENT) examineNew(name, page);
+        return;  // any other error is left to opening it
+    }
+    if (S_ISBLK(found.st_mode)) {
+        page.kind = PageTarget::Kind::kRefused;  // a disk's bytes are no page
+    } else if (S_ISREG(found.st_mode)) {
+        examineExisting(name, page);
+    }
+}
+
+bool isStandardOutput(const PageTarget& page) {
+    struct stat output, file;
+    return page.page >= 0 && ::fstat(STDOUT_FILENO, &output) == 0 &&
+           ::fstat(static_cast<int>(page.page), &file) == 0 && output.st_dev == file.st_dev &&
+           output.st_ino == file.st_ino;
+}
+
+std::FILE* createTemporary(const PageTarget& page, bool beside, fs::path& name) {
+    const SignalsHeld held;
+    int directory = static_cast<int>(page.directory);
+    if (!beside) {
+        const char* system = std::getenv("TMPDIR");
+        directory = openDirectory(system && *system ? system : "/tmp");
+    }
+    if (directory < 0) return nullptr;
+    char candidate[32];
+    int descriptor = -1;
+    for (int attempt = 0; attempt < 100 && descriptor < 0; ++attempt) {
+        temporaryName(candidate);
+        // Private to the user until it takes the page's name.
+        descriptor = ::openat(directory, candidate, O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+        if (descriptor < 0 && errno != EEXIST) break;
+    }
+    std::FILE* stream = descriptor < 0 ? nullptr : ::fdopen(descriptor, "w+b");
     if (!stream) {
-        ::close(descriptor);
-        ::unlink(pattern.c_str());
+        if (descriptor >= 0) {
+            ::close(descriptor);
+            ::unlinkat(directory, candidate, 0);
+        }
+        if (!beside) ::close(directory);
         return nullptr;
     }
-    watchedName = pattern;
+    watchedDirectory = directory;
+    watchedDirectoryOwned = !beside;
+    std::memcpy(watchedName, candidate, sizeof candidate);
     watching = 1;
-    name = std::move(pattern);
+    name = candidate;
     return stream;
-}
-
-fs::path systemTemporaryFolder() {
-    const char* folder = std::getenv("TMPDIR");
-    return folder && *folder ? fs::path(folder) : fs::path("/tmp");
 }
 
 bool takeOverOwnership(std::FILE* temporary, const PageTarget& page) {
     const int descriptor = ::fileno(temporary);
-    if (page.kind == PageTarget::Kind::kNew) {
-        const mode_t mask = ::umask(0);
-        ::umask(mask);
-        return ::fchmod(descriptor, 0666 & ~mask) == 0;
-    }
+    if (page.kind == PageTarget::Kind::kNew) return ::fchmod(descriptor, newFileMode(static_cast<int>(page.directory))) == 0;
     struct stat old;
-    if (::stat(page.file.c_str(), &old) != 0) return false;
+    if (::fstat(static_cast<int>(page.page), &old) != 0) return false;
     (void)::fchown(descriptor, old.st_uid, old.st_gid);  // only root may give a file away
     (void)::fchmod(descriptor, old.st_mode & 07777);     // after chown, which drops set-id bits
     struct stat now;
     return ::fstat(descriptor, &now) == 0 && now.st_uid == old.st_uid && now.st_gid == old.st_gid &&
-           (now.st_mode & 07777) == (old.st_mode & 07777);
+           (now.st_mode & 07777) == (old.st_mode & 07777) &&
+           userFlags(descriptor) == userFlags(static_cast<int>(page.page));
 }
 
 bool syncToDisk(std::FILE* stream) { return std::fflush(stream) == 0 && ::fsync(::fileno(stream)) == 0; }
 
-bool renameOver(const fs::path& temporary, const PageTarget& page) {
+bool renameOver(std::FILE*& temporary, const fs::path& name, const PageTarget& page) {
     {
-        const InterruptionsHeld held;
-        if (std::rename(temporary.c_str(), page.file.c_str()) != 0) return false;
+        const SignalsHeld held;
+        if (::renameat(watchedDirectory, name.c_str(), static_cast<int>(page.directory),
+                       page.file.filename().c_str()) != 0) {
+            return false;
+        }
         watching = 0;
     }
-    syncFolder(folderOf(page.file));
+    // Some file systems cannot sync a directory; the page is in place all the same.
+    (void)::fsync(static_cast<int>(page.directory));
+    // Its bytes are on the disk already: closing it can lose nothing.
+    (void)std::fclose(temporary);
+    temporary = nullptr;
     return true;
 }
 
-bool copyInto(const fs::path& temporary, const fs::path& page) {
-    const InterruptionsHeld held;  // a page half copied is worse than a late Ctrl-C
-    const int from = ::open(temporary.c_str(), O_RDONLY | O_CLOEXEC);
-    const int to = ::open(page.c_str(), O_WRONLY | O_CLOEXEC);
-    const bool copied = from >= 0 && to >= 0 && copyBytes(from, to);
-    const bool closed = to < 0 || ::close(to) == 0;
-    if (from >= 0) ::close(from);
-    return copied && closed;
+bool copyInto(std::FILE* temporary, const PageTarget& page) {
+    const SignalsHeld held;  // a page half copied is worse than a late Ctrl-C
+    const int from = ::fileno(temporary);
+    const int to = static_cast<int>(page.page);
+    struct stat made;
+    return ::fstat(from, &made) == 0 && reserve(to, made.st_size) && copyBytes(from, to);
 }
 
 void removeTemporary(const fs::path& temporary) {
-    const InterruptionsHeld held;
-    ::unlink(temporary.c_str());
+    const SignalsHeld held;
+    ::unlinkat(watchedDirectory, temporary.c_str(), 0);
+    if (watchedDirectoryOwned) ::close(watchedDirectory);
+    watchedDirectoryOwned = false;
     watching = 0;
 }
 

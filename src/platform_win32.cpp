@@ -58,11 +58,13 @@ DWORD consoleModeFound = 0;
 
 // Ctrl-C, Ctrl-Break, a closed window, a logoff: the temporary file goes
 // (it is open with FILE_SHARE_DELETE, so it is removed as the process
-// closes it) and the default handler ends the process. The lock stays
-// taken, so no new temporary file is made meanwhile.
+// closes it) and the default handler ends the process.
 BOOL WINAPI onConsoleControl(DWORD) {
-    AcquireSRWLockExclusive(&watchLock);
-    if (watching) DeleteFileW(watchedName.c_str());
+    {
+        const WatchLocked locked;
+        if (watching) DeleteFileW(watchedName.c_str());
+        watching = false;
+    }
     if (consoleToReset) writeConsole(consoleToReset, inUtf16(kColourReset));
     if (consoleToRestore) SetConsoleMode(consoleToRestore, consoleModeFound);
     return FALSE;
@@ -148,6 +150,7 @@ Console::~Console() {
 }
 
 void Console::print(std::string_view text, const FileName& name) const {
+    if (silent_) return;
     if (console_) {
         writeConsole(console_, inUtf16(text, name.unicode));
     } else {
@@ -183,46 +186,64 @@ bool sameFile(const fs::path& a, const fs::path& b) {
            first.nFileIndexHigh == second.nFileIndexHigh && first.nFileIndexLow == second.nFileIndexLow;
 }
 
-PageTarget examinePage(const fs::path& name) {
-    PageTarget page;
+PageTarget::~PageTarget() {}  // nothing is held open here: each step opens the page anew
+
+void examinePage(const fs::path& name, PageTarget& page) {
     const DWORD shareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
     const HANDLE file = CreateFileW(name.c_str(), 0, shareAll, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS,
                                     nullptr);
     if (file == INVALID_HANDLE_VALUE) {
-        // Any other error (a missing folder, a name Windows cannot create) is left to opening it.
+        // Any other error (a missing directory, a name Windows cannot create) is left to opening it.
         if (GetLastError() == ERROR_FILE_NOT_FOUND) {
             page.kind = PageTarget::Kind::kNew;
             page.file = longName(name.wstring());
         }
-        return page;
+        return;
     }
     BY_HANDLE_FILE_INFORMATION information;
-    // A device (NUL, CON) or a pipe is no disk file; a folder is left to opening it.
+    // A device (NUL, CON) or a pipe is no disk file; a directory is left to opening it.
     if (GetFileType(file) == FILE_TYPE_DISK && GetFileInformationByHandle(file, &information) &&
         !(information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
         page.kind = PageTarget::Kind::kExisting;
         page.file = finalName(file, name);
         page.renameKeepsIt = information.nNumberOfLinks == 1;
+        page.empty = information.nFileSizeHigh == 0 && information.nFileSizeLow == 0;
     }
     CloseHandle(file);
-    if (page.kind == PageTarget::Kind::kExisting) {
-        // The access list and another program's lock answer here; the read-only attribute
-        // too, but for an administrator under wine, which writes as the Linux root would.
-        const HANDLE writer = openExisting(page.file.wstring(), GENERIC_WRITE, shareAll);
-        page.writable = writer != INVALID_HANDLE_VALUE && !(information.dwFileAttributes & FILE_ATTRIBUTE_READONLY);
-        if (writer != INVALID_HANDLE_VALUE) CloseHandle(writer);
-    }
-    return page;
+    if (page.kind != PageTarget::Kind::kExisting) return;
+    // The access list and another program's lock answer here; the read-only attribute
+    // too, but for an administrator under wine, which writes as the Linux root would.
+    const HANDLE writer = openExisting(page.file.wstring(), GENERIC_WRITE, shareAll);
+    page.writable = writer != INVALID_HANDLE_VALUE && !(information.dwFileAttributes & FILE_ATTRIBUTE_READONLY);
+    if (writer != INVALID_HANDLE_VALUE) CloseHandle(writer);
+    const HANDLE reader = openExisting(page.file.wstring(), GENERIC_READ, shareAll);
+    if (reader == INVALID_HANDLE_VALUE) return;
+    char head[1024];
+    DWORD got = 0;
+    page.headRead = ReadFile(reader, head, sizeof head, &got, nullptr) != 0;
+    page.head.assign(head, got);
+    CloseHandle(reader);
 }
 
-std::FILE* createTemporary(const fs::path& folder, fs::path& name) {
-    std::wstring stem = longName(folder.wstring());
+bool isStandardOutput(const PageTarget& page) {
+    BY_HANDLE_FILE_INFORMATION output, file;
+    return page.kind == PageTarget::Kind::kExisting &&
+           GetFileInformationByHandle(GetStdHandle(STD_OUTPUT_HANDLE), &output) && fileIdentity(page.file, file) &&
+           output.dwVolumeSerialNumber == file.dwVolumeSerialNumber && output.nFileIndexHigh == file.nFileIndexHigh &&
+           output.nFileIndexLow == file.nFileIndexLow;
+}
+
+std::FILE* createTemporary(const PageTarget& page, bool beside, fs::path& name) {
+    const fs::path directory =
+        beside ? directoryOf(page.file)
+               : fs::path(filled([](wchar_t* buffer, DWORD size) { return GetTempPathW(size, buffer); }));
+    std::wstring stem = longName(directory.wstring());
     if (!stem.empty() && stem.back() != L'\\') stem += L'\\';
     stem += L".taletab-" + std::to_wstring(GetCurrentProcessId()) + L"-";
     const WatchLocked locked;
     for (unsigned attempt = 0; attempt < 100; ++attempt) {
         const std::wstring candidate = stem + std::to_wstring(GetTickCount() + attempt) + L".tmp";
-        // FILE_SHARE_DELETE lets an interruption remove it while it is open.
+        // FILE_SHARE_DELETE lets a console's Ctrl-C remove it while it is open.
         const HANDLE file = CreateFileW(candidate.c_str(), GENERIC_READ | GENERIC_WRITE,
                                         FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, CREATE_NEW,
                                         FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -246,10 +267,6 @@ std::FILE* createTemporary(const fs::path& folder, fs::path& name) {
     return nullptr;
 }
 
-fs::path systemTemporaryFolder() {
-    return filled([](wchar_t* buffer, DWORD size) { return GetTempPathW(size, buffer); });
-}
-
 // ReplaceFileW gives the new file the page's access list, and its attributes too;
 // they are given here as well, for systems (wine) whose ReplaceFileW only renames.
 bool takeOverOwnership(std::FILE* temporary, const PageTarget& page) {
@@ -269,24 +286,35 @@ bool syncToDisk(std::FILE* stream) {
            FlushFileBuffers(reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream)))) != 0;
 }
 
-bool renameOver(const fs::path& temporary, const PageTarget& page) {
+// ReplaceFileW takes only a closed file: where it refuses, the file is opened again to be copied in.
+bool renameOver(std::FILE*& temporary, const fs::path& name, const PageTarget& page) {
     const WatchLocked locked;
+    if (std::fclose(temporary) != 0) {
+        temporary = nullptr;
+        return false;
+    }
     const bool renamed =
         page.kind == PageTarget::Kind::kExisting
-            ? ReplaceFileW(page.file.c_str(), temporary.c_str(), nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr,
+            ? ReplaceFileW(page.file.c_str(), name.c_str(), nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr,
                            nullptr) != 0
-            : MoveFileExW(temporary.c_str(), page.file.c_str(), MOVEFILE_WRITE_THROUGH) != 0;
-    if (renamed) watching = false;
+            : MoveFileExW(name.c_str(), page.file.c_str(), MOVEFILE_WRITE_THROUGH) != 0;
+    if (renamed) {
+        watching = false;
+        temporary = nullptr;
+    } else {
+        temporary = _wfopen(name.c_str(), L"r+b");
+    }
     return renamed;
 }
 
-bool copyInto(const fs::path& temporary, const fs::path& page) {
+bool copyInto(std::FILE* temporary, const PageTarget& page) {
     const WatchLocked locked;  // a page half copied is worse than a late Ctrl-C
-    const HANDLE from = openExisting(temporary.wstring(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE);
-    const HANDLE to = openExisting(page.wstring(), GENERIC_WRITE, FILE_SHARE_READ);
-    const bool copied = from != INVALID_HANDLE_VALUE && to != INVALID_HANDLE_VALUE && copyBytes(from, to);
-    if (from != INVALID_HANDLE_VALUE) CloseHandle(from);
-    const bool closed = to == INVALID_HANDLE_VALUE || CloseHandle(to);
+    const HANDLE from = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(temporary)));
+    const HANDLE to = openExisting(page.file.wstring(), GENERIC_WRITE, FILE_SHARE_READ);
+    if (to == INVALID_HANDLE_VALUE) return false;
+    LARGE_INTEGER start = {};
+    const bool copied = SetFilePointerEx(from, start, nullptr, FILE_BEGIN) && copyBytes(from, to);
+    const bool closed = CloseHandle(to) != 0;
     return copied && closed;
 }
 

@@ -45,6 +45,9 @@ public:
     void feed(std::string_view block);
     void finish();
 
+    // Whether a 0x1A has ended the script: nothing fed after it counts.
+    bool ended() const { return reader_.ended(); }
+
     // Shift-JIS until the script has shown that it is UTF-8.
     ScriptEncoding encoding() const { return encoding_; }
 

@@ -49,6 +49,9 @@ public:
     // The end of the script. A last line without an LF is still a row.
     void finish();
 
+    // Whether a 0x1A has ended the script: nothing fed after it counts.
+    bool ended() const { return ended_; }
+
 private:
     void emitRow(std::string_view line, bool mayHoldZero);
     // The same with the line's first and last TAB already found (null: none).
