@@ -119,12 +119,13 @@ int runNamed(platform::Console& console, const std::vector<FileName>& names) {
         console.print(texts::kPageIsScript, pageName);
         return kPageNotOpened;
     }
-    std::fflush(stdout);  // a long run shows its banner at once
     PageFile page(pageName.path);
     if (!page.mayBecomePage()) {
         console.print(texts::kPageNotHtml, pageName);
         return kPageNotOpened;
     }
+    // A long run shows its banner at once; not before the page is examined, which may be standard output.
+    std::fflush(stdout);
     if (!page.open()) {
         console.print(texts::kPageNotCreated, pageName);
         return kPageNotOpened;

@@ -84,12 +84,4 @@ private:
     std::filesystem::path temporary_;  // empty when writing directly
 };
 
-// Whether a file's first bytes are those of an HTML document, as a browser
-// would sniff it: after an optional byte order mark (UTF-8, or UTF-16 whose
-// bytes are read as their low halves) and white space, one of the tags a
-// document begins with ("<!DOCTYPE HTML", "<html", "<head", "<body",
-// "<!--", "<title", "<table", ...: any case, followed by a space or ">"),
-// also after an XML declaration. Only white space, or nothing, is not.
-bool beginsLikeHtml(std::string_view head);
-
 }  // namespace taletab

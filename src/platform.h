@@ -78,7 +78,7 @@ public:
         kNew,       // no file of that name yet (or a link to none): one is made in `directory`
         kExisting,  // a regular file, reached through any links, held in `page`
         kDirect,    // a device other than a disk, or a pipe: written as it is opened
-        kRefused,   // a disk device, an append-only or immutable file: never written
+        kRefused,   // a disk device, or a file that was swapped for something else: never written
     };
 
     PageTarget() = default;

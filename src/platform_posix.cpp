@@ -21,6 +21,7 @@
 #include <system_error>
 
 #include "console_output.h"
+#include "html_sniff.h"
 #include "platform.h"
 
 namespace taletab::platform {
@@ -99,12 +100,6 @@ bool hasExtendedAttributes(int file) {
     }
     return false;
 }
-
-#if defined(__linux__) && defined(FS_IOC_GETFLAGS)
-constexpr int kNeverRewritten = FS_APPEND_FL | FS_IMMUTABLE_FL;
-#else
-constexpr int kNeverRewritten = 0;
-#endif
 
 // The file flags a user sets (chattr) that a file made anew would not
 // share: append-only, immutable, no-dump, synchronous and the like; not
@@ -328,6 +323,7 @@ void examineExisting(const fs::path& name, PageTarget& page) {
     const int directory = static_cast<int>(page.directory);
     const std::string base = page.file.filename().string();
     constexpr int kOpen = O_NOFOLLOW | O_NOCTTY | O_NONBLOCK | O_CLOEXEC;
+    // An append-only or immutable file is not opened for writing at all: it is refused here.
     bool readable = true;
     int file = ::openat(directory, base.c_str(), O_RDWR | kOpen);
     if (file < 0 && errno == EACCES) {
@@ -345,15 +341,14 @@ void examineExisting(const fs::path& name, PageTarget& page) {
     // Another run's copy into this page ends before this run looks at it.
     if (page.writable) (void)::flock(file, LOCK_EX);
     struct stat status;
-    if (::fstat(file, &status) != 0 || !S_ISREG(status.st_mode) ||
-        (userFlags(file) & kNeverRewritten)) {
-        page.kind = PageTarget::Kind::kRefused;  // swapped for something else meanwhile, or never to be rewritten
+    if (::fstat(file, &status) != 0 || !S_ISREG(status.st_mode)) {
+        page.kind = PageTarget::Kind::kRefused;  // swapped for something else meanwhile
         return;
     }
     page.empty = status.st_size == 0;
     page.renameKeepsIt = status.st_nlink == 1 && !hasExtendedAttributes(file);
     if (readable) {
-        char head[1024];
+        char head[kSniffedBytes];
         const ssize_t got = ::pread(file, head, sizeof head, 0);
         page.headRead = got >= 0;
         if (got > 0) page.head.assign(head, static_cast<std::size_t>(got));

@@ -10,6 +10,7 @@
 #include <string_view>
 
 #include "console_output.h"
+#include "html_sniff.h"
 #include "platform.h"
 
 namespace taletab::platform {
@@ -218,7 +219,7 @@ void examinePage(const fs::path& name, PageTarget& page) {
     if (writer != INVALID_HANDLE_VALUE) CloseHandle(writer);
     const HANDLE reader = openExisting(page.file.wstring(), GENERIC_READ, shareAll);
     if (reader == INVALID_HANDLE_VALUE) return;
-    char head[1024];
+    char head[kSniffedBytes];
     DWORD got = 0;
     page.headRead = ReadFile(reader, head, sizeof head, &got, nullptr) != 0;
     page.head.assign(head, got);

@@ -8,6 +8,7 @@ Shift-JIS (code page 932) with CR LF line ends, so they check the program's
 escaped bytes from the outside.
 """
 import atexit
+import contextlib
 import os
 import resource
 import select
@@ -456,6 +457,282 @@ class EndToEnd(unittest.TestCase):
         self.assertEqual((self.dir / "source.htm").read_bytes(), page_titled("page.htm"))
         self.assertEqual(leftovers(self.dir), [])
 
+    # The page and its directory, held from the moment they are examined
+
+    def fresh_directory(self, owner=0):
+        """Empties the test's directory and gives it to `owner`."""
+        for name in os.listdir(self.dir):
+            path = self.dir / name
+            if path.is_dir() and not path.is_symlink():
+                shutil.rmtree(path)
+            else:
+                path.unlink()
+        os.chown(self.dir, owner, owner)
+        os.chmod(self.dir, 0o755)
+
+    @contextlib.contextmanager
+    def held_run(self, page, before=None, env=None):
+        """Runs the program on a FIFO script that goes on until the block
+        ends, and yields the process once its temporary file exists in the
+        test's directory; the status and output are then in self.outcome."""
+        fifo = self.dir / "script.fifo"
+        os.mkfifo(fifo)
+        os.chmod(fifo, 0o666)
+        writer = os.open(fifo, os.O_RDWR)  # held open: the program waits for the rest of the script
+        process = None
+        try:
+            os.write(writer, SCRIPT)
+            process = subprocess.Popen([BINARY, "script.fifo", page], cwd=self.dir, stdout=subprocess.PIPE,
+                                       stderr=subprocess.PIPE, preexec_fn=before, env=env)
+            for _ in range(1000):
+                if leftovers(self.dir) or process.poll() is not None:
+                    break
+                time.sleep(0.01)
+            self.assertNotEqual(leftovers(self.dir), [], "the temporary file was made")
+            yield process
+        finally:
+            os.close(writer)
+            if process:
+                stdout, stderr = process.communicate(timeout=60)
+                self.outcome = (process.returncode, stdout, stderr)
+            os.remove(fifo)
+
+    @unittest.skipUnless(ROOT, "a root run in a directory another user owns")
+    def test_a_name_swapped_for_a_link_while_the_run_is_held_is_never_followed(self):
+        secret_directory = tempfile.TemporaryDirectory()
+        self.addCleanup(secret_directory.cleanup)
+        secret = Path(secret_directory.name) / "secret"
+        secret.write_bytes(b"root's own\n")
+        os.chmod(secret, 0o600)
+        for swapped in ["the page", "the temporary file"]:
+            with self.subTest(swapped):
+                self.fresh_directory(owner=NOBODY)
+                self.put("page.htm", LONG_OLD_PAGE)
+                os.link(self.dir / "page.htm", self.dir / "other.htm")  # copied into, at the end of the run
+                for name in ["page.htm", "other.htm"]:
+                    os.chown(self.dir / name, NOBODY, NOBODY)
+                with self.held_run("page.htm"):
+                    victim = self.dir / "page.htm" if swapped == "the page" else Path(leftovers(self.dir)[0])
+                    # The directory's owner puts a link to root's file in the name's place.
+                    subprocess.run(["sh", "-c", 'rm -f "$1" && ln -s "$2" "$1"', "sh", victim, secret],
+                                   preexec_fn=as_nobody, check=True)
+                self.assertEqual(self.outcome, (0, BANNER + DONE, b""))
+                self.assertEqual(secret.read_bytes(), b"root's own\n")
+                # The page taken over is the file examined, which the other link still reaches.
+                self.assertEqual((self.dir / "other.htm").read_bytes(), page_titled("page.htm"))
+                self.assertEqual(leftovers(self.dir), [])
+
+    @unittest.skipUnless(LINUX, "POSIX permissions")
+    def test_the_temporary_file_is_private_until_it_takes_the_name(self):
+        def linked():
+            os.link(self.dir / "page.htm", self.dir / "other.htm")
+
+        def another_users():
+            os.chmod(self.dir, 0o777)
+
+        cases = [("renamed", lambda: None, None), ("copied into", linked, None)]
+        if ROOT:
+            cases.append(("another user's page, copied into", another_users, as_nobody))
+        for label, setup, user in cases:
+            with self.subTest(label):
+                self.fresh_directory()
+                self.put("page.htm", OLD_PAGE)
+                os.chmod(self.dir / "page.htm", 0o666)
+                setup()
+                with self.held_run("page.htm", before=user):
+                    made = os.stat(leftovers(self.dir)[0])
+                    self.assertEqual(stat.S_IMODE(made.st_mode), 0o600)
+                    self.assertEqual(made.st_uid, NOBODY if user else os.geteuid())
+                self.assertEqual(self.outcome, (0, BANNER + DONE, b""))
+                self.assertEqual((self.dir / "page.htm").read_bytes(), page_titled("page.htm"))
+                self.assertEqual(stat.S_IMODE((self.dir / "page.htm").stat().st_mode), 0o666)
+                self.assertEqual(leftovers(self.dir), [])
+
+    @unittest.skipUnless(LINUX and shutil.which("setfacl"), "access lists")
+    def test_a_new_page_gets_the_mode_any_new_file_gets_there(self):
+        self.put("scene.txt")
+        previous = os.umask(0o022)
+        self.addCleanup(os.umask, previous)
+        for label, default_list in [("the umask", None), ("a default access list", "u::rw,g::r,o::-,u:nobody:rw")]:
+            with self.subTest(label):
+                directory = self.dir / label.replace(" ", "-")
+                directory.mkdir()
+                if default_list:
+                    subprocess.run(["setfacl", "-d", "-m", default_list, directory], check=True)
+                (directory / "touched.htm").write_bytes(b"")  # made as any program makes a file
+                self.assertEqual(self.run_taletab("scene.txt", f"{directory.name}/page.htm",
+                                                  before=lambda: os.umask(0o022)), (0, BANNER + DONE))
+
+                def access(name):
+                    return subprocess.run(["getfacl", "-c", "-p", directory / name], check=True,
+                                          capture_output=True).stdout
+
+                self.assertEqual(access("page.htm"), access("touched.htm"))
+                self.assertEqual(stat.S_IMODE((directory / "page.htm").stat().st_mode),
+                                 stat.S_IMODE((directory / "touched.htm").stat().st_mode))
+
+    def mount_small(self, name, options):
+        """Mounts a tmpfs below the test's directory, or skips the test."""
+        mount_point = self.dir / name
+        mount_point.mkdir()
+        if subprocess.run(["mount", "-t", "tmpfs", "-o", options, "tmpfs", mount_point],
+                          capture_output=True).returncode != 0:
+            self.skipTest("mount is not permitted here")
+        self.addCleanup(subprocess.run, ["umount", mount_point], check=True)
+        return mount_point
+
+    @unittest.skipUnless(ROOT, "mounts a small file system")
+    def test_a_copy_the_disk_has_no_room_for_leaves_the_old_page(self):
+        # No inode left for a temporary file beside the page: it is made in TMPDIR, then copied in.
+        small = self.mount_small("small", "size=512k,nr_inodes=4")
+        (small / "page.htm").write_bytes(LONG_OLD_PAGE)
+        os.link(small / "page.htm", small / "other.htm")
+        for number in range(4):
+            try:
+                (small / f"filler{number}").write_bytes(b"")
+            except OSError:
+                break
+        self.put("long.txt", SCRIPT * 400)  # a page of about 1.5 MB
+        env = dict(os.environ, TMPDIR=self.scratch_folder())
+        self.assertEqual(self.run_taletab("long.txt", "small/page.htm", env=env),
+                         (4, BANNER + message(PAGE_WRITE_FAILED, "small/page.htm")))
+        self.assertEqual((small / "page.htm").read_bytes(), LONG_OLD_PAGE)
+        self.assertEqual(leftovers(self.dir) + leftovers(env["TMPDIR"]), [])
+
+    @unittest.skipUnless(LINUX, "FIFOs and file locks")
+    def test_two_runs_copy_into_one_page_one_after_the_other(self):
+        self.put("page.htm", OLD_PAGE)
+        os.link(self.dir / "page.htm", self.dir / "other.htm")
+        other_script = sjis("ハルカ\tまた明日。\n")
+        self.put("other.txt", other_script)
+        with self.held_run("page.htm"):
+            second = subprocess.Popen([BINARY, "other.txt", "page.htm"], cwd=self.dir, stdout=subprocess.PIPE,
+                                      stderr=subprocess.PIPE)
+            time.sleep(0.5)
+            self.assertIsNone(second.poll(), "the second run waits for the first to end")
+        self.assertEqual(second.communicate(timeout=60), (BANNER + DONE, b""))
+        self.assertEqual(self.outcome, (0, BANNER + DONE, b""))
+        expected = tempfile.TemporaryDirectory()
+        self.addCleanup(expected.cleanup)
+        (Path(expected.name) / "other.txt").write_bytes(other_script)
+        subprocess.run([BINARY, "other.txt", "page.htm"], cwd=expected.name, capture_output=True, check=True)
+        self.assertEqual((self.dir / "page.htm").read_bytes(), (Path(expected.name) / "page.htm").read_bytes())
+        self.assertEqual(leftovers(self.dir), [])
+
+    @unittest.skipUnless(LINUX, "symbolic links, a file-size limit and signals")
+    def test_a_link_to_no_file_gets_the_page_whole_or_not_at_all(self):
+        def small_file_limit():
+            resource.setrlimit(resource.RLIMIT_FSIZE, (65536, 65536))
+
+        self.put("scene.txt")
+        self.put("long.txt", SCRIPT * 5000)
+        os.symlink("made.htm", self.dir / "page.htm")
+        self.assertEqual(self.run_taletab("long.txt", "page.htm", before=small_file_limit),
+                         (4, BANNER + message(PAGE_WRITE_FAILED, "page.htm")))
+        self.assertFalse((self.dir / "made.htm").exists())
+        if INTERRUPTIBLE:
+            status, stdout = self.interrupt("page.htm", signal.SIGINT)
+            self.assertEqual((status, stdout), (-signal.SIGINT, BANNER))
+            self.assertFalse((self.dir / "made.htm").exists())
+        self.assertEqual(leftovers(self.dir), [])
+        self.assertEqual(self.run_taletab("scene.txt", "page.htm"), (0, BANNER + DONE))
+        self.assertEqual(os.readlink(self.dir / "page.htm"), "made.htm")
+        self.assertEqual((self.dir / "made.htm").read_bytes(), page_titled("page.htm"))
+
+    @unittest.skipUnless(LINUX, "/dev/urandom")
+    def test_reading_stops_at_the_scripts_end(self):
+        # Random bytes hold a 0x1A early on: nothing after it is read.
+        self.assertEqual(self.run_taletab("/dev/urandom", "page.htm"), (0, BANNER + DONE))
+
+    @unittest.skipUnless(ROOT, "mounts a small file system")
+    def test_a_full_disk_ends_a_script_that_never_ends(self):
+        small = self.mount_small("small", "size=256k")
+        endless = subprocess.Popen(["yes", "name\ttext"], stdout=subprocess.PIPE)
+        self.addCleanup(endless.wait)
+        self.addCleanup(endless.kill)
+        result = subprocess.run([BINARY, "/dev/stdin", "small/page.htm"], cwd=self.dir, stdin=endless.stdout,
+                                capture_output=True, timeout=60)
+        self.assertEqual((result.returncode, result.stdout, result.stderr),
+                         (4, BANNER + message(PAGE_WRITE_FAILED, "small/page.htm"), b""))
+        self.assertEqual(os.listdir(small), [])
+
+    @unittest.skipUnless(ROOT, "runs as another user")
+    def test_a_page_the_user_may_write_but_not_read(self):
+        for linked in [False, True]:
+            with self.subTest(linked=linked):
+                self.fresh_directory(owner=NOBODY)
+                scene = self.scratch_folder() + "/scene.txt"
+                Path(scene).write_bytes(SCRIPT)
+                self.put("page.htm", b"")
+                os.chown(self.dir / "page.htm", NOBODY, NOBODY)
+                os.chmod(self.dir / "page.htm", 0o266)
+                if linked:
+                    os.link(self.dir / "page.htm", self.dir / "other.htm")
+                self.assertEqual(self.run_taletab(scene, "page.htm", before=as_nobody), (0, BANNER + DONE))
+                self.assertEqual((self.dir / "page.htm").read_bytes(), page_titled("page.htm"))
+                self.assertEqual(stat.S_IMODE((self.dir / "page.htm").stat().st_mode), 0o266)
+                self.assertEqual(leftovers(self.dir), [])
+
+    @unittest.skipUnless(LINUX, "/dev/stdout")
+    def test_no_message_goes_into_a_page_that_is_standard_output(self):
+        self.put("scene.txt")
+        for linked in [False, True]:
+            with self.subTest(linked=linked):
+                self.put("out.htm", OLD_PAGE)
+                if linked:
+                    os.link(self.dir / "out.htm", self.dir / "other.htm")
+                with open(self.dir / "out.htm", "r+b") as out:
+                    result = subprocess.run([BINARY, "scene.txt", "/dev/stdout"], cwd=self.dir, stdout=out,
+                                            stderr=subprocess.PIPE, timeout=60)
+                self.assertEqual((result.returncode, result.stderr), (0, b""))
+                self.assertEqual((self.dir / "out.htm").read_bytes(), page_titled("/dev/stdout"))
+
+    @unittest.skipUnless(ROOT and shutil.which("losetup"), "a loop device")
+    def test_a_disk_is_no_page(self):
+        self.put("scene.txt")
+        image = Path(self.scratch_folder()) / "disk.img"
+        data = b"a disk's bytes\n" * 4096
+        image.write_bytes(data)
+        attached = subprocess.run(["losetup", "-f", "--show", image], capture_output=True, text=True)
+        if attached.returncode != 0:
+            self.skipTest("no loop device here")
+        device = attached.stdout.strip()
+        self.addCleanup(subprocess.run, ["losetup", "-d", device], check=True)
+        self.assertEqual(self.run_taletab("scene.txt", device), (3, BANNER + message(PAGE_NOT_CREATED, device)))
+        subprocess.run(["losetup", "-d", device], check=True)
+        self.assertEqual(image.read_bytes(), data)
+        subprocess.run(["losetup", "-f", "--show", image], capture_output=True)  # for the cleanup
+
+    @unittest.skipUnless(ROOT and shutil.which("mkfs.ext4"), "mounts a file system with file flags")
+    def test_file_flags(self):
+        self.put("scene.txt")
+        image = Path(self.scratch_folder()) / "ext4.img"
+        with open(image, "wb") as out:
+            out.truncate(8 * 1024 * 1024)
+        subprocess.run(["mkfs.ext4", "-q", "-F", image], check=True)
+        flagged = self.dir / "flagged"
+        flagged.mkdir()
+        if subprocess.run(["mount", "-o", "loop", image, flagged], capture_output=True).returncode != 0:
+            self.skipTest("loop mounts are not permitted here")
+        self.addCleanup(subprocess.run, ["umount", flagged], check=True)
+        for flag, refused in [("a", True), ("i", True), ("d", False), ("A", False)]:
+            with self.subTest(flag=flag):
+                page = flagged / f"{flag}.htm"
+                page.write_bytes(OLD_PAGE)
+                subprocess.run(["chattr", f"+{flag}", page], check=True)
+                self.addCleanup(subprocess.run, ["chattr", f"-{flag}", page])
+                name = f"flagged/{flag}.htm"
+                if refused:
+                    self.assertEqual(self.run_taletab("scene.txt", name),
+                                     (3, BANNER + message(PAGE_NOT_CREATED, name)))
+                    self.assertEqual(page.read_bytes(), OLD_PAGE)
+                else:
+                    self.assertEqual(self.run_taletab("scene.txt", name), (0, BANNER + DONE))
+                    self.assertEqual(page.read_bytes(), page_titled(name))
+                flags = subprocess.run(["lsattr", "-d", page], check=True, capture_output=True, text=True).stdout
+                self.assertIn(flag, flags.split()[0], "the flag is kept")
+                self.assertEqual(leftovers(flagged), [])
+
     # Interruptions and a lost standard output
 
     @unittest.skipUnless(sys.platform.startswith("linux"), "signals and FIFOs (wine turns SIGINT into Ctrl-C)")
@@ -465,7 +742,9 @@ class EndToEnd(unittest.TestCase):
         self.put("linked.htm", OLD_PAGE)
         os.link(self.dir / "linked.htm", self.dir / "other.htm")
         # Windows has only Ctrl-C to catch; wine's default handler then exits with 0.
-        signals = [signal.SIGINT] if WINE else [signal.SIGINT, signal.SIGTERM, signal.SIGHUP, signal.SIGQUIT]
+        signals = [signal.SIGINT] if WINE else [
+            signal.SIGINT, signal.SIGTERM, signal.SIGHUP, signal.SIGQUIT, signal.SIGALRM, signal.SIGUSR1,
+            signal.SIGUSR2, signal.SIGVTALRM, signal.SIGPROF, signal.SIGXCPU, signal.SIGABRT, signal.SIGPOLL]
         # Renamed over, copied into, made new.
         for page in ["alone.htm", "linked.htm", "new.htm"]:
             for signal_number in signals:
