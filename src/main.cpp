@@ -150,15 +150,15 @@ int run(int argc, char** argv) {
     platform::prepareProcess();
     platform::Console console;
     printBanner(console);
-    std::vector<FileName> names;
     try {
-        names = platform::fileNames(argc, argv);
+        // Out of memory anywhere ends the run as a script that could not be read, the page
+        // file's temporary file already gone with the stack. The message is made while there is memory.
+        console.prepare(texts::kScriptReadFailed, FileName{});
+        const std::vector<FileName> names = platform::fileNames(argc, argv);
+        if (!names.empty()) console.prepare(texts::kScriptReadFailed, names[0]);
         return runNamed(console, names);
     } catch (const std::bad_alloc&) {
-        // Out of memory anywhere ends the run as a script that could not be read, the page
-        // file's temporary file already gone with the stack.
-        const FileName none;
-        console.print(texts::kScriptReadFailed, names.empty() ? none : names[0]);
+        console.printPrepared();
         return kIoFailed;
     }
 }

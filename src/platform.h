@@ -33,9 +33,16 @@ public:
     // From here on nothing is printed: standard output is the page.
     void silence() { silent_ = true; }
 
+    // Readies a text to be printed later by printPrepared, which takes no
+    // memory: for the one message printed when there is none left.
+    void prepare(std::string_view text, const FileName& name);
+    void printPrepared() const;
+
 private:
     bool silent_ = false;
+    std::string prepared_;
 #ifdef _WIN32
+    std::wstring preparedWide_;
     void* console_ = nullptr;  // the console written to in UTF-16, if output is one
     bool modeChanged_ = false;
     unsigned long modeFound_ = 0;

@@ -255,6 +255,14 @@ void Console::print(std::string_view text, const FileName& name) const {
     std::fwrite(out.data(), 1, out.size(), stdout);
 }
 
+void Console::prepare(std::string_view text, const FileName& name) {
+    prepared_ = utf8_ ? inUtf8(text, name.unicode) : inShiftJis(text, name.shown);
+}
+
+void Console::printPrepared() const {
+    if (!silent_) std::fwrite(prepared_.data(), 1, prepared_.size(), stdout);
+}
+
 void prepareProcess() {
     ::signal(SIGPIPE, SIG_IGN);
     ::signal(SIGXFSZ, SIG_IGN);

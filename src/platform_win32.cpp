@@ -160,6 +160,26 @@ void Console::print(std::string_view text, const FileName& name) const {
     }
 }
 
+void Console::prepare(std::string_view text, const FileName& name) {
+    if (console_) {
+        const std::u16string wide = inUtf16(text, name.unicode);
+        preparedWide_.assign(wide.begin(), wide.end());
+    } else {
+        prepared_ = inShiftJis(text, name.shown);
+    }
+}
+
+void Console::printPrepared() const {
+    if (silent_) return;
+    if (console_) {
+        DWORD written = 0;
+        WriteConsoleW(static_cast<HANDLE>(console_), preparedWide_.data(), static_cast<DWORD>(preparedWide_.size()),
+                      &written, nullptr);
+    } else {
+        std::fwrite(prepared_.data(), 1, prepared_.size(), stdout);
+    }
+}
+
 void prepareProcess() { SetConsoleCtrlHandler(onConsoleControl, TRUE); }
 
 std::vector<FileName> fileNames(int, char**) {
