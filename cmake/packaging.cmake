@@ -1,3 +1,11 @@
+# The packages: on Windows a zip, on Linux a Debian package.
+#
+# The zip: `cmake --build --preset mingw --target package` (or cpack in the
+# build folder) makes taletab-<version>-win64.zip, one folder holding the
+# stripped, statically linked program, LICENSE, the example script and
+# README_ja.txt, a guide in Japanese (Shift-JIS with CR LF, which Notepad
+# shows on any Windows).
+#
 # The Debian package: cpack -G DEB in the build folder makes
 # taletab_<version>-<revision>_<arch>.deb, on which lintian reports nothing:
 # no error, no warning, no informational tag (the package test checks this).
@@ -16,6 +24,14 @@ name, a TAB and the line's text; lines without a TAB are headings) and writes
 an HTML page that shows the script as one two-column table, ready to publish
 once its two placeholders, the author's name and e-mail address, are filled in.")
 
+set(CPACK_STRIP_FILES ON)
+if(WIN32)
+  set(CPACK_GENERATOR ZIP)
+  set(CPACK_PACKAGE_FILE_NAME taletab-${PROJECT_VERSION}-win64)
+  include(CPack)
+  return()
+endif()
+
 # The package's version is the changelog's latest entry, which must be of
 # this release of the program.
 set(changelog ${CMAKE_CURRENT_LIST_DIR}/debian/changelog)
@@ -29,7 +45,6 @@ set(CPACK_DEBIAN_PACKAGE_RELEASE ${CMAKE_MATCH_1})
 set(CPACK_DEBIAN_PACKAGE_SECTION text)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
-set(CPACK_STRIP_FILES ON)
 # The package as shipped holds a static program, which depends on no other
 # package. Any other build (a sanitized one, say) names the packages of the
 # libraries it needs.

@@ -76,11 +76,16 @@ inline constexpr std::string_view kPageWriteFailed =
 inline constexpr std::string_view kScriptReadFailed =
     "\x1b[30;41m\x8br\x96{\x83t\x83@\x83" "C\x83\x8b\x81h%s\x81h\x82\xcc\x93\xc7\x8d\x9e\x82\xdd"
     "\x82\xc9\x8e\xb8\x94s\x82\xb5\x82\xdc\x82\xb5\x82\xbd\x81" "B\n";
+// "\x1b[37;40m何かキーを押すと閉じます。\n": when the window closes with the program
+inline constexpr std::string_view kPressAKey =
+    "\x1b[37;40m\x89\xbd\x82\xa9\x83L\x81[\x82\xf0\x89\x9f\x82\xb7\x82\xc6\x95\xc2\x82\xb6\x82\xdc"
+    "\x82\xb7\x81" "B\n";
 // "正常に完了しました。\n\n"
 inline constexpr std::string_view kDone =
     "\x90\xb3\x8f\xed\x82\xc9\x8a\xae\x97\xb9\x82\xb5\x82\xdc\x82\xb5\x82\xbd\x81" "B\n\n";
 
-// Where the page goes when no name is given for it: the current directory.
+// Where the page goes when no name is given for it: the current directory
+// (beside the script where the program has a console window of its own).
 inline constexpr std::string_view kDefaultPage = "permoa.htm";
 
 }  // namespace taletab::texts

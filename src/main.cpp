@@ -60,6 +60,16 @@ File openScript(const std::filesystem::path& name) {
     return file;
 }
 
+// The page of the given name in the script's directory, named in full; titled as before.
+FileName besideScript(const FileName& script, const FileName& page) {
+    std::error_code error;
+    const std::filesystem::path full = std::filesystem::absolute(script.path, error).parent_path() / page.path;
+    if (error) return page;
+    FileName beside = fileNameFromUtf16(full, full.u16string());
+    beside.title = page.title;
+    return beside;
+}
+
 enum class Outcome { kConverted, kReadFailed, kWriteFailed };
 
 // Writes the whole page: head, a row per script line, foot. The page is put
@@ -112,6 +122,9 @@ int runNamed(platform::Console& console, const std::vector<FileName>& names) {
     if (names.size() == 2) {
         pageName = names[1];
     } else {
+        // A window that closes with the program came from Explorer, whose current directory
+        // is no place of the user's: the page goes beside the script, and its full name is shown.
+        if (console.ownWindow()) pageName = besideScript(script, pageName);
         console.print(texts::kNoPageName);
         console.print(texts::kDefaultPageName, pageName);
     }

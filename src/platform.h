@@ -33,6 +33,13 @@ public:
     // From here on nothing is printed: standard output is the page.
     void silence() { silent_ = true; }
 
+    // Whether the console window was made for this program alone, as when
+    // Explorer starts it (a double click, a script dropped on it): it closes
+    // as the program ends, so the program asks for a key first, and a page
+    // named by default goes beside the script. Never on Linux, never where
+    // standard output is redirected.
+    bool ownWindow() const { return ownWindow_; }
+
     // Readies a text to be printed later by printPrepared, which takes no
     // memory: for the one message printed when there is none left.
     void prepare(std::string_view text, const FileName& name);
@@ -40,6 +47,7 @@ public:
 
 private:
     bool silent_ = false;
+    bool ownWindow_ = false;
     std::string prepared_;
 #ifdef _WIN32
     std::wstring preparedWide_;
@@ -51,6 +59,13 @@ private:
     bool utf8_ = false;  // the terminal shows UTF-8
 #endif
 };
+
+#ifdef _WIN32
+// The rule behind Console::ownWindow, from what Windows tells: the number of
+// processes attached to the console (GetConsoleProcessList; 0 where it
+// failed) and whether standard output is that console.
+bool isOwnWindow(unsigned long processesOnConsole, bool outputIsConsole);
+#endif
 
 // The file names on the command line, after the program's own name.
 std::vector<FileName> fileNames(int argc, char** argv);

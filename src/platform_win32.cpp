@@ -5,11 +5,14 @@
 // shellapi.h needs the types of windows.h.
 #include <shellapi.h>
 
+#include <conio.h>
+
 #include <cstdint>
 #include <string>
 #include <string_view>
 
 #include "console_output.h"
+#include "console_texts.h"
 #include "html_sniff.h"
 #include "platform.h"
 
@@ -136,6 +139,8 @@ Console::Console() {
     console_ = output;
     modeFound_ = mode;
     modeChanged_ = SetConsoleMode(output, mode | ENABLE_PROCESSED_OUTPUT | ENABLE_VIRTUAL_TERMINAL_PROCESSING) != 0;
+    DWORD processes[2];
+    ownWindow_ = isOwnWindow(GetConsoleProcessList(processes, 2), true);
     consoleToReset = output;
     if (modeChanged_) {
         consoleToRestore = output;
@@ -146,6 +151,10 @@ Console::Console() {
 Console::~Console() {
     std::fflush(stdout);
     if (!console_) return;
+    if (ownWindow_) {
+        print(texts::kPressAKey);
+        _getch();
+    }
     writeConsole(console_, inUtf16(kColourReset));
     if (modeChanged_) SetConsoleMode(static_cast<HANDLE>(console_), modeFound_);
 }
@@ -178,6 +187,12 @@ void Console::printPrepared() const {
     } else {
         std::fwrite(prepared_.data(), 1, prepared_.size(), stdout);
     }
+}
+
+// Started from cmd, PowerShell or a batch file, the program shares their
+// console; Explorer makes one for it alone.
+bool isOwnWindow(unsigned long processesOnConsole, bool outputIsConsole) {
+    return outputIsConsole && processesOnConsole == 1;
 }
 
 void prepareProcess() { SetConsoleCtrlHandler(onConsoleControl, TRUE); }

@@ -32,6 +32,7 @@ TEST(ConsoleTextsTest, ByteCounts) {
         {"page not html", texts::kPageNotHtml, 77},
         {"page write failed", texts::kPageWriteFailed, 57},
         {"script read failed", texts::kScriptReadFailed, 51},
+        {"press a key", texts::kPressAKey, 35},
     };
     for (const auto& c : cases) EXPECT_EQ(c.text.size(), c.size) << c.label;
 }
