@@ -79,6 +79,14 @@ def utf8_form(source, name):
     return path
 
 
+def utf16_form(source, name):
+    """The same script saved as Notepad's "Unicode": UTF-16, little-endian, with its mark."""
+    path = WORK / name
+    if not path.exists():
+        path.write_bytes(b"\xff\xfe" + source.read_bytes().decode("cp932").encode("utf-16-le"))
+    return path
+
+
 def one_long_line(name, size):
     """A name, a TAB and a text of the given size: held whole until its line ends."""
     path = WORK / name
@@ -211,14 +219,17 @@ def main():
     scripts = [(f"{name[:-1]} {name[-1].upper()}iB script", generated(f"script-{name}.txt", SIZES[name]))
                for name in args.sizes.split(",")]
     small = generated("script-2k.txt", 2 * KIB)
-    # A script saved as UTF-8 is converted to Shift-JIS on the way; small enough for callgrind.
-    utf8 = ("16 MiB script, UTF-8", utf8_form(generated("script-16m.txt", 16 * MIB), "script-16m-utf8.txt"))
+    # Scripts saved as UTF-8 and UTF-16 are converted to Shift-JIS on the way, beside their Shift-JIS
+    # twin; small enough for callgrind.
+    twin = generated("script-16m.txt", 16 * MIB)
+    sixteen = [("16 MiB script", twin), ("16 MiB script, UTF-8", utf8_form(twin, "script-16m-utf8.txt")),
+               ("16 MiB script, UTF-16", utf16_form(twin, "script-16m-utf16.txt"))]
     print(f"Machine: {machine()}; load average {load()}\n")
 
     print("| input | bytes | median s | MB/s | floor s | × floor | 2-thread floor s | × 2-thread floor"
           " | best on 2 cores | user s | sys s | instr/B | peak KiB |")
     print("|---|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|")
-    for label, script in [utf8] + scripts + [("256 MiB line", one_long_line("line-256m.txt", 256 * MIB))]:
+    for label, script in sixteen + scripts + [("256 MiB line", one_long_line("line-256m.txt", 256 * MIB))]:
         size = script.stat().st_size
         r = conversions(script, rounds)
         per_byte = f"{instructions(script) / size:.2f}" if size <= CALLGRIND_LIMIT else "-"

@@ -80,6 +80,11 @@ inline constexpr std::string_view kScriptReadFailed =
 inline constexpr std::string_view kPressAKey =
     "\x1b[37;40m\x89\xbd\x82\xa9\x83L\x81[\x82\xf0\x89\x9f\x82\xb7\x82\xc6\x95\xc2\x82\xb6\x82\xdc"
     "\x82\xb7\x81" "B\n";
+// "\x1b[37;40m読めない文字が%s個ありました。\n": before the completion message,
+// where characters of a UTF-8 or UTF-16 script became "&#xFFFD;"; "%s" is their count
+inline constexpr std::string_view kUnreadable =
+    "\x1b[37;40m\x93\xc7\x82\xdf\x82\xc8\x82\xa2\x95\xb6\x8e\x9a\x82\xaa%s\x8c\xc2\x82\xa0\x82\xe8\x82\xdc"
+    "\x82\xb5\x82\xbd\x81" "B\n";
 // "正常に完了しました。\n\n"
 inline constexpr std::string_view kDone =
     "\x90\xb3\x8f\xed\x82\xc9\x8a\xae\x97\xb9\x82\xb5\x82\xdc\x82\xb5\x82\xbd\x81" "B\n\n";

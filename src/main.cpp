@@ -1,10 +1,11 @@
-// taletab: converts a script file (Shift-JIS or UTF-8; each line a name, a
+// taletab: converts a script file (Shift-JIS, UTF-8 or UTF-16; each line a name, a
 // TAB and a text) into an HTML page showing the script as one two-column table.
 //
 //   taletab SCRIPT [PAGE]
 //
 // Without PAGE the page is written to "permoa.htm" in the current directory.
 
+#include <cstdint>
 #include <cstdio>
 #include <filesystem>
 #include <memory>
@@ -74,7 +75,8 @@ enum class Outcome { kConverted, kReadFailed, kWriteFailed };
 
 // Writes the whole page: head, a row per script line, foot. The page is put
 // in place only when every byte of it has been written.
-Outcome convert(std::FILE* script, PageFile& page, std::string_view title) {
+// `unreadable` is set to the count of characters that could not be read.
+Outcome convert(std::FILE* script, PageFile& page, std::string_view title, std::uint64_t& unreadable) {
     // Both sides move large blocks of their own; the stdio buffers would only add a copy.
     std::setvbuf(script, nullptr, _IONBF, 0);
     std::setvbuf(page.stream(), nullptr, _IONBF, 0);
@@ -97,6 +99,7 @@ Outcome convert(std::FILE* script, PageFile& page, std::string_view title) {
         }
         if (std::ferror(script)) return Outcome::kReadFailed;
         reader.finish();
+        unreadable = reader.unreadable();
     } catch (const std::bad_alloc&) {
         return Outcome::kReadFailed;  // a line longer than the memory there is to hold it
     }
@@ -145,7 +148,8 @@ int runNamed(platform::Console& console, const std::vector<FileName>& names) {
     }
     // Written as the page is copied in, a message would land in the middle of it.
     if (page.isStandardOutput()) console.silence();
-    switch (convert(scriptFile.get(), page, pageName.title)) {
+    std::uint64_t unreadable = 0;
+    switch (convert(scriptFile.get(), page, pageName.title, unreadable)) {
         case Outcome::kReadFailed:
             console.print(texts::kScriptReadFailed, script);
             return kIoFailed;
@@ -154,6 +158,10 @@ int runNamed(platform::Console& console, const std::vector<FileName>& names) {
             return kIoFailed;
         case Outcome::kConverted:
             break;
+    }
+    if (unreadable > 0) {
+        const std::string count = std::to_string(unreadable);  // ASCII digits: the same in every form of a name
+        console.print(texts::kUnreadable, fileNameFromBytes(count, count));
     }
     console.print(texts::kDone);
     return kSuccess;

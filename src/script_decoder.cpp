@@ -13,6 +13,9 @@ namespace taletab {
 namespace {
 
 constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
+constexpr std::string_view kUtf16LittleEndianMark = "\xFF\xFE";
+constexpr std::string_view kUtf16BigEndianMark = "\xFE\xFF";
+constexpr std::string_view kReplacementInUtf8 = "\xEF\xBF\xBD";
 
 using Byte = unsigned char;
 
@@ -65,9 +68,132 @@ void convertThreeByteRun(const Byte*& in, const Byte* end, char*& out) {
     }
 }
 
+}  // namespace
+
+ScriptDecoder::ScriptDecoder(ScriptReader::RowHandler onRow)
+    : onRow_(std::move(onRow)), reader_([this](const ScriptRow& row) { convertRow(row); }) {}
+
+bool ScriptDecoder::isUtf16() const {
+    return encoding_ == ScriptEncoding::kUtf16LittleEndian || encoding_ == ScriptEncoding::kUtf16BigEndian;
+}
+
+void ScriptDecoder::feed(std::string_view block) {
+    if (decided_) {
+        if (isUtf16()) {
+            feedUtf16(block);
+        } else {
+            reader_.feed(block);
+        }
+        return;
+    }
+    if (held_.empty()) {
+        const std::size_t ascii = asciiPrefix(block);
+        if (ascii > 0) {
+            reader_.feed(block.substr(0, ascii));
+            readerFed_ = true;
+            block.remove_prefix(ascii);
+        }
+        if (block.empty()) return;
+        judgedStartsScript_ = !readerFed_;
+        if (block.size() >= kJudgedBytes) {  // the usual case: judged where it lies, nothing copied
+            decide(block.substr(0, kJudgedBytes), false);
+            feedDecided(block);
+            return;
+        }
+    }
+    // The judged bytes arrive in more than one block: collect them first.
+    const std::size_t taken = std::min(block.size(), kJudgedBytes - held_.size());
+    held_.append(block.data(), taken);
+    if (held_.size() < kJudgedBytes) return;
+    decide(held_, false);
+    feedDecided(held_);
+    held_ = std::string();
+    feed(block.substr(taken));
+}
+
+void ScriptDecoder::finish() {
+    if (!decided_ && !held_.empty()) {
+        decide(held_, true);
+        feedDecided(held_);
+        held_ = std::string();
+    }
+    if (isUtf16() && (oddByte_ >= 0 || highSurrogate_ != 0)) {
+        reader_.feed(kReplacementInUtf8);  // a pair or a code unit cut off by the end
+    }
+    reader_.finish();
+}
+
+void ScriptDecoder::decide(std::string_view judged, bool toTheEnd) {
+    decided_ = true;
+    if (judgedStartsScript_ && judged.substr(0, kByteOrderMark.size()) == kByteOrderMark) {
+        encoding_ = ScriptEncoding::kUtf8;
+        bomLeft_ = kByteOrderMark.size();
+    } else if (judgedStartsScript_ && judged.substr(0, 2) == kUtf16LittleEndianMark) {
+        encoding_ = ScriptEncoding::kUtf16LittleEndian;
+        bomLeft_ = 2;
+    } else if (judgedStartsScript_ && judged.substr(0, 2) == kUtf16BigEndianMark) {
+        encoding_ = ScriptEncoding::kUtf16BigEndian;
+        bomLeft_ = 2;
+    } else {
+        encoding_ = looksLikeUtf8(judged, toTheEnd) ? ScriptEncoding::kUtf8 : ScriptEncoding::kShiftJis;
+    }
+}
+
+void ScriptDecoder::feedDecided(std::string_view bytes) {
+    bytes.remove_prefix(bomLeft_);  // the judged bytes hold the whole mark
+    bomLeft_ = 0;
+    if (isUtf16()) {
+        feedUtf16(bytes);
+    } else {
+        reader_.feed(bytes);
+    }
+}
+
+// UTF-16 goes to the reader as UTF-8, the form the rows are converted from;
+// a code unit or a pair cut by the end of the block is finished by the next.
+void ScriptDecoder::feedUtf16(std::string_view bytes) {
+    const bool bigEndian = encoding_ == ScriptEncoding::kUtf16BigEndian;
+    const auto unit = [bigEndian](unsigned first, unsigned second) {
+        return static_cast<char16_t>(bigEndian ? first << 8 | second : second << 8 | first);
+    };
+    // No code unit takes more than three bytes in UTF-8, nor a pair more than four; the
+    // slack is for a unit or pair left from the block before.
+    utf8_.resize(bytes.size() / 2 * 3 + 8);
+    char* out = utf8_.data();
+    std::size_t at = 0;
+    if (oddByte_ >= 0 && !bytes.empty()) {
+        appendUtf16Unit(unit(static_cast<unsigned>(oddByte_), static_cast<Byte>(bytes[0])), out);
+        oddByte_ = -1;
+        at = 1;
+    }
+    for (; at + 1 < bytes.size(); at += 2) {
+        appendUtf16Unit(unit(static_cast<Byte>(bytes[at]), static_cast<Byte>(bytes[at + 1])), out);
+    }
+    if (at < bytes.size()) oddByte_ = static_cast<Byte>(bytes[at]);
+    reader_.feed({utf8_.data(), static_cast<std::size_t>(out - utf8_.data())});
+}
+
+void ScriptDecoder::appendUtf16Unit(char16_t unit, char*& out) {
+    const bool high = unit >= 0xD800 && unit <= 0xDBFF, low = unit >= 0xDC00 && unit <= 0xDFFF;
+    if (highSurrogate_ != 0) {
+        const char16_t first = highSurrogate_;
+        highSurrogate_ = 0;
+        if (low) {
+            out = unicode::writeUtf8(0x10000 + (static_cast<char32_t>(first - 0xD800) << 10) + (unit - 0xDC00), out);
+            return;
+        }
+        out = unicode::writeUtf8(unicode::kReplacement, out);  // a first half without its second
+    }
+    if (high) {
+        highSurrogate_ = unit;
+    } else {
+        out = unicode::writeUtf8(low ? unicode::kReplacement : unit, out);  // a second half alone cannot be read
+    }
+}
+
 // The Shift-JIS form of a UTF-8 field, written into the buffer, which only
 // ever grows so that a row costs no allocation once the longest has been seen.
-std::string_view toShiftJis(std::string_view field, std::string& buffer) {
+std::string_view ScriptDecoder::toShiftJis(std::string_view field, std::string& buffer) {
     const auto* in = reinterpret_cast<const Byte*>(field.data());
     const auto* const end = in + field.size();
     // Room for the rest of the input and one reference more is kept at every
@@ -99,70 +225,12 @@ std::string_view toShiftJis(std::string_view field, std::string& buffer) {
         const std::size_t needed = used + (end - in) + 2 * unicode::kLongestReference;
         if (buffer.size() < needed) buffer.resize(std::max(needed, 2 * buffer.size()));
         out = buffer.data() + used;
-        out += unicode::writeReference(c.length > 0 ? c.codePoint : unicode::kReplacement, out);
+        const char32_t shown = c.length > 0 ? c.codePoint : unicode::kReplacement;
+        unreadable_ += shown == unicode::kReplacement;
+        out += unicode::writeReference(shown, out);
         in += c.length > 0 ? c.length : 1;  // a byte that begins no character stands alone
     }
     return {buffer.data(), static_cast<std::size_t>(out - buffer.data())};
-}
-
-}  // namespace
-
-ScriptDecoder::ScriptDecoder(ScriptReader::RowHandler onRow)
-    : onRow_(std::move(onRow)), reader_([this](const ScriptRow& row) { convertRow(row); }) {}
-
-void ScriptDecoder::feed(std::string_view block) {
-    if (decided_) {
-        reader_.feed(block);
-        return;
-    }
-    if (held_.empty()) {
-        const std::size_t ascii = asciiPrefix(block);
-        if (ascii > 0) {
-            reader_.feed(block.substr(0, ascii));
-            readerFed_ = true;
-            block.remove_prefix(ascii);
-        }
-        if (block.empty()) return;
-        judgedStartsScript_ = !readerFed_;
-        if (block.size() >= kJudgedBytes) {  // the usual case: judged where it lies, nothing copied
-            decide(block.substr(0, kJudgedBytes), false);
-            feedDecided(block);
-            return;
-        }
-    }
-    // The judged bytes arrive in more than one block: collect them first.
-    const std::size_t taken = std::min(block.size(), kJudgedBytes - held_.size());
-    held_.append(block.data(), taken);
-    if (held_.size() < kJudgedBytes) return;
-    decide(held_, false);
-    feedDecided(held_);
-    held_ = std::string();
-    reader_.feed(block.substr(taken));
-}
-
-void ScriptDecoder::finish() {
-    if (!decided_ && !held_.empty()) {
-        decide(held_, true);
-        feedDecided(held_);
-        held_ = std::string();
-    }
-    reader_.finish();
-}
-
-void ScriptDecoder::decide(std::string_view judged, bool toTheEnd) {
-    decided_ = true;
-    if (judgedStartsScript_ && judged.substr(0, kByteOrderMark.size()) == kByteOrderMark) {
-        encoding_ = ScriptEncoding::kUtf8;
-        bomLeft_ = kByteOrderMark.size();
-    } else {
-        encoding_ = looksLikeUtf8(judged, toTheEnd) ? ScriptEncoding::kUtf8 : ScriptEncoding::kShiftJis;
-    }
-}
-
-void ScriptDecoder::feedDecided(std::string_view bytes) {
-    bytes.remove_prefix(bomLeft_);  // the judged bytes hold the whole mark
-    bomLeft_ = 0;
-    reader_.feed(bytes);
 }
 
 void ScriptDecoder::convertRow(const ScriptRow& row) {

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -13,7 +14,7 @@
 
 namespace taletab {
 
-enum class ScriptEncoding { kShiftJis, kUtf8 };
+enum class ScriptEncoding { kShiftJis, kUtf8, kUtf16LittleEndian, kUtf16BigEndian };
 
 // How many bytes, from the script's first non-ASCII byte on, decide its
 // encoding (all of them where the script has fewer).
@@ -30,14 +31,21 @@ inline constexpr std::size_t kJudgedBytes = 1024;
 // Shift-JIS a few half-width katakana can pair up as two-byte UTF-8, and a
 // kanji at the very end can look like the start of a three-byte one.
 //
+// A script that begins with a UTF-16 byte order mark (FF FE, little-endian
+// as Notepad's "Unicode" saves it; FE FF, big-endian) is UTF-16 and is read
+// as the same text in UTF-8 would be; without the mark nothing is taken for
+// UTF-16. A surrogate without its other half, or a last byte without its
+// pair, is a character that cannot be read.
+//
 // Plain ASCII reads the same in both encodings, so the rows before the first
 // non-ASCII byte go on at once; from that byte on, at most kJudgedBytes are
 // held back until the encoding is known. The decision holds for the whole
 // script.
 //
-// In a UTF-8 script a character with no Shift-JIS form becomes a numeric
-// character reference (U+1F600 becomes "&#x1F600;") and each byte that
-// belongs to no valid character becomes "&#xFFFD;".
+// In a UTF-8 or UTF-16 script a character with no Shift-JIS form becomes a
+// numeric character reference (U+1F600 becomes "&#x1F600;") and each
+// character that cannot be read (a byte that belongs to no valid UTF-8
+// character, say) becomes "&#xFFFD;"; unreadable() counts those.
 class ScriptDecoder {
 public:
     explicit ScriptDecoder(ScriptReader::RowHandler onRow);
@@ -48,13 +56,21 @@ public:
     // Whether a 0x1A has ended the script: nothing fed after it counts.
     bool ended() const { return reader_.ended(); }
 
-    // Shift-JIS until the script has shown that it is UTF-8.
+    // Shift-JIS until the script has shown that it is UTF-8 or UTF-16.
     ScriptEncoding encoding() const { return encoding_; }
+
+    // How many "&#xFFFD;" went into the rows so far: characters that could
+    // not be read. Always 0 for a Shift-JIS script, whose bytes pass as they are.
+    std::uint64_t unreadable() const { return unreadable_; }
 
 private:
     void decide(std::string_view judged, bool toTheEnd);
     void feedDecided(std::string_view bytes);
+    bool isUtf16() const;
+    void feedUtf16(std::string_view bytes);
+    void appendUtf16Unit(char16_t unit, char*& out);
     void convertRow(const ScriptRow& row);
+    std::string_view toShiftJis(std::string_view field, std::string& buffer);
 
     ScriptReader::RowHandler onRow_;
     ScriptReader reader_;
@@ -66,6 +82,11 @@ private:
     std::string held_;              // the judged bytes, while they arrive in more than one block
     std::string name_;              // a UTF-8 row's fields in Shift-JIS
     std::string text_;
+    std::uint64_t unreadable_ = 0;
+    // UTF-16: the script so far in UTF-8, and what a block left unfinished.
+    std::string utf8_;
+    int oddByte_ = -1;              // the first byte of a code unit whose second is still to come
+    char16_t highSurrogate_ = 0;    // the first half of a pair whose second is still to come
 };
 
 }  // namespace taletab

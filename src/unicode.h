@@ -25,6 +25,8 @@ Decoded decodeUtf8(std::string_view bytes);
 std::optional<std::u32string> fromUtf8(std::string_view bytes);
 
 void appendUtf8(std::string& out, char32_t codePoint);
+// Writes the UTF-8 form (at most 4 bytes) to `out`; returns the end of what it wrote.
+char* writeUtf8(char32_t codePoint, char* out);
 void appendUtf16(std::u16string& out, char32_t codePoint);
 
 // Shift-JIS (code page 932) text in UTF-8; a byte that begins no character becomes U+FFFD.

@@ -33,6 +33,7 @@ TEST(ConsoleTextsTest, ByteCounts) {
         {"page write failed", texts::kPageWriteFailed, 57},
         {"script read failed", texts::kScriptReadFailed, 51},
         {"press a key", texts::kPressAKey, 35},
+        {"unreadable", texts::kUnreadable, 39},
     };
     for (const auto& c : cases) EXPECT_EQ(c.text.size(), c.size) << c.label;
 }

@@ -89,6 +89,7 @@ PAGE_WRITE_FAILED = "\x1b[30;41m変換先のファイル”%s”への書込み�
 PAGE_NOT_HTML = "\x1b[30;41m変換先のファイル”%s”はＨＴＭＬファイルではないので上書きしません。\n"
 SCRIPT_READ_FAILED = "\x1b[30;41m脚本ファイル”%s”の読込みに失敗しました。\n"
 DONE = sjis("正常に完了しました。\n\n")
+UNREADABLE = "\x1b[37;40m読めない文字が%s個ありました。\n"
 DEFAULTED = NO_PAGE_NAME + message(DEFAULT_PAGE, "permoa.htm")
 
 SCRIPT = (SOURCE / "examples" / "scene.txt").read_bytes()
@@ -1082,16 +1083,18 @@ class OnATerminal(unittest.TestCase):
 
 
 class Utf8Scripts(unittest.TestCase):
-    """A script saved as UTF-8 gives the page the same script gives in Shift-JIS."""
+    """A script saved as UTF-8 or UTF-16 gives the page the same script gives in Shift-JIS."""
 
     BOM = b"\xef\xbb\xbf"
     # The folder and the run as above, without running those tests again.
     setUp, put, files, run_taletab, expect = (EndToEnd.setUp, EndToEnd.put, EndToEnd.files,
                                               EndToEnd.run_taletab, EndToEnd.expect)
 
-    def page_of(self, script, name):
+    def page_of(self, script, name, unreadable=0):
+        """The page of the script; the run says how many characters could not be read."""
         self.put(name, script)
-        self.assertEqual(self.run_taletab(name, "page.htm"), (0, BANNER + DONE))
+        said = message(UNREADABLE, str(unreadable)) if unreadable else b""
+        self.assertEqual(self.run_taletab(name, "page.htm"), (0, BANNER + said + DONE))
         return (self.dir / "page.htm").read_bytes()
 
     def test_the_page_is_the_shift_jis_page(self):
@@ -1103,6 +1106,10 @@ class Utf8Scripts(unittest.TestCase):
             ("example with the mark", self.BOM + utf8, page_titled("page.htm")),
             ("long", utf8 * 2000, long_page),
             ("long with the mark", self.BOM + utf8 * 2000, long_page),
+            # Notepad's "Unicode", and big-endian UTF-16
+            ("UTF-16", b"\xff\xfe" + SCRIPT.decode("cp932").encode("utf-16-le"), page_titled("page.htm")),
+            ("long UTF-16", b"\xff\xfe" + (SCRIPT * 2000).decode("cp932").encode("utf-16-le"), long_page),
+            ("big-endian UTF-16", b"\xfe\xff" + SCRIPT.decode("cp932").encode("utf-16-be"), page_titled("page.htm")),
         ]:
             with self.subTest(script=label):
                 self.assertEqual(self.page_of(script, "utf8.txt"), expected)
@@ -1119,7 +1126,21 @@ class Utf8Scripts(unittest.TestCase):
         utf8[later] = b"\xff" + utf8[later]
         sjis = list(lines)
         sjis[later] = b"&#xFFFD;" + sjis[later]
-        self.assertEqual(self.page_of(b"".join(utf8), "utf8.txt"), self.page_of(b"".join(sjis), "sjis.txt"))
+        self.assertEqual(self.page_of(b"".join(utf8), "utf8.txt", unreadable=1),
+                         self.page_of(b"".join(sjis), "sjis.txt"))
+
+    def test_characters_that_cannot_be_read_are_counted(self):
+        pairless = "\ud83d".encode("utf-16-le", "surrogatepass")  # the first half of 😀 alone
+        for label, script, sjis, count in [
+            ("UTF-16 with lone surrogates", b"\xff\xfe" + ("a\t".encode("utf-16-le") + pairless + "\r\n".encode("utf-16-le")) * 2,
+             b"a\t&#xFFFD;\r\na\t&#xFFFD;\r\n", 2),
+            ("UTF-8 with stray bytes", self.BOM + "あ\t\x92い\r\n".encode("utf-8").replace(b"\xc2\x92", b"\x92") + b"\xe9\r\n",
+             "あ\t&#xFFFD;い\r\n&#xFFFD;\r\n".encode("cp932"), 2),
+            # A Shift-JIS script's bytes pass as they are, whatever they are: nothing is said.
+            ("Shift-JIS with bytes no character begins with", b"\x82\xa0\t\xff\x80\r\n", b"\x82\xa0\t\xff\x80\r\n", 0),
+        ]:
+            with self.subTest(label):
+                self.assertEqual(self.page_of(script, "script.txt", unreadable=count), self.page_of(sjis, "sjis.txt"))
 
     @unittest.skipUnless(LINUX and not SANITIZED, "limits the address space")
     def test_last_line_too_long_to_convert_is_a_failure(self):

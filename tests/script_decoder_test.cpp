@@ -15,6 +15,7 @@
 #include "code_page_932.h"
 #include "page_writer.h"
 #include "script_generator.h"
+#include "unicode.h"
 
 namespace taletab {
 namespace {
@@ -61,6 +62,24 @@ std::string utf8Form(std::string_view shiftJis) {
         shiftJis.remove_prefix(c.length);
     }
     return out;
+}
+
+// UTF-16 bytes with the byte order mark, as Notepad saves "Unicode" (little-endian) and big-endian.
+std::string utf16Bytes(std::u16string_view units, bool bigEndian) {
+    std::string out = bigEndian ? "\xFE\xFF" : "\xFF\xFE";
+    for (const char16_t unit : units) {
+        const char high = static_cast<char>(unit >> 8), low = static_cast<char>(unit & 0xFF);
+        out += bigEndian ? std::string{high, low} : std::string{low, high};
+    }
+    return out;
+}
+
+// The same text saved as UTF-16, from its UTF-8 form.
+std::string utf16Form(std::string_view utf8, bool bigEndian) {
+    std::u16string units;
+    const std::u32string text = unicode::fromUtf8(utf8).value_or(U"not UTF-8");
+    for (const char32_t c : text) unicode::appendUtf16(units, c);
+    return utf16Bytes(units, bigEndian);
 }
 
 std::string generated(std::uint64_t seed, std::size_t bytes) { return bench::generateScript(seed, bytes); }
@@ -146,6 +165,11 @@ DetectionCase utf8(const char* label, std::string script, std::string sameAs) {
     return {label, std::move(script), ScriptEncoding::kUtf8, std::move(sameAs)};
 }
 
+DetectionCase utf16(const char* label, std::string_view utf8, std::string sameAs, bool bigEndian) {
+    return {label, utf16Form(utf8, bigEndian),
+            bigEndian ? ScriptEncoding::kUtf16BigEndian : ScriptEncoding::kUtf16LittleEndian, std::move(sameAs)};
+}
+
 const std::string kExample = example();
 // A UTF-8 script with one byte that is no UTF-8 (0xFF) at a line's start well past the judged bytes.
 const std::string kLonger = generated(8, 16 * 1024);
@@ -202,6 +226,16 @@ const DetectionCase kDetectionCases[] = {
     utf8("the mark alone", kBom, ""),
     utf8("the mark before bytes that are no UTF-8", kBom + "\x8a\xbf\r\n", "&#xFFFD;&#xFFFD;\r\n"),
     utf8("one emoji", "\xF0\x9F\x98\x80", "&#x1F600;"),
+
+    // UTF-16 with its mark, as Notepad's "Unicode" saves it, and big-endian
+    utf16("the example in UTF-16", utf8Form(kExample), kExample, false),
+    utf16("the example in big-endian UTF-16", utf8Form(kExample), kExample, true),
+    utf16("generated seed 1 in UTF-16", utf8Form(generated(1, 64 * 1024)), generated(1, 64 * 1024), false),
+    utf16("an emoji, a pair of surrogates", "a\t\xF0\x9F\x98\x80\r\n", "a\t&#x1F600;\r\n", false),
+    utf16("an emoji in big-endian UTF-16", "a\t\xF0\x9F\x98\x80\r\n", "a\t&#x1F600;\r\n", true),
+    utf16("the UTF-16 mark alone", "", "", false),
+    utf16("0x1A ends the script", "\xE3\x81\x82\r\n\x1a\xE3\x81\x84", "\x82\xa0\r\n", false),
+    shiftJis("the UTF-16 mark after ASCII is no mark", "a\r\n\xFF\xFE"),
 };
 
 class DetectionTest : public testing::TestWithParam<DetectionCase> {};
@@ -282,6 +316,42 @@ INSTANTIATE_TEST_SUITE_P(Cases, ConversionTest, testing::ValuesIn(kConversionCas
                              return testName(param.param.label);
                          });
 
+// What cannot be read becomes U+FFFD, and is counted: every "&#xFFFD;" in
+// the rows, never a byte of a Shift-JIS script, which passes as it is.
+TEST(UnreadableTest, CharactersThatCannotBeReadAreCounted) {
+    const struct {
+        const char* label;
+        std::string script;
+        Rows rows;
+        std::uint64_t unreadable;
+    } cases[] = {
+        {"a UTF-16 pair without its second half", utf16Bytes(u"a\xD83D\tb\r\n", false),
+         {{"a&#xFFFD;", "b"}}, 1},
+        {"a UTF-16 second half alone", utf16Bytes(u"\xDE00x\r\n", true), {{"&#xFFFD;x", kFiller}}, 1},
+        {"a UTF-16 pair cut by the end", utf16Bytes(u"x\t\xD83D", false), {{"x", "&#xFFFD;"}}, 1},
+        {"a last byte without its pair", utf16Bytes(u"x\ty", false) + "\x41", {{"x", "y&#xFFFD;"}}, 1},
+        {"U+FFFD itself in UTF-16", utf16Bytes(u"\xFFFD\r\n", false), {{"&#xFFFD;", kFiller}}, 1},
+        {"stray bytes in UTF-8", kBom + "\xE9\r\nA\t\xE3\x81\x82\x92\r\n",
+         {{"&#xFFFD;", kFiller}, {"A", "\x82\xa0&#xFFFD;"}}, 2},
+        {"bytes no Shift-JIS character begins with", "\xFF\x80\xA0\t\x81\r\n",
+         {{"\xFF\x80\xA0", "\x81"}}, 0},
+        {"a whole UTF-16 script", utf16Form(utf8Form(kExample), false), readerRows(kExample), 0},
+    };
+    for (const auto& c : cases) {
+        for (std::size_t blockSize : {0, 1, 2, 3, 5, 7}) {
+            Rows rows;
+            ScriptDecoder decoder([&rows](const ScriptRow& row) {
+                rows.emplace_back(std::string(row.name), std::string(row.text));
+            });
+            const std::size_t size = blockSize == 0 ? c.script.size() + 1 : blockSize;
+            for (std::size_t at = 0; at < c.script.size(); at += size) decoder.feed(std::string_view(c.script).substr(at, size));
+            decoder.finish();
+            EXPECT_EQ(rows, c.rows) << c.label << ", block size " << blockSize;
+            EXPECT_EQ(decoder.unreadable(), c.unreadable) << c.label << ", block size " << blockSize;
+        }
+    }
+}
+
 // The page from a script saved as UTF-8 is the page from the same script in
 // Shift-JIS, to the byte.
 std::string page(std::string_view script, std::size_t blockSize) {
@@ -302,12 +372,13 @@ std::string page(std::string_view script, std::size_t blockSize) {
 TEST(DecoderPageTest, UnicodeScriptGivesTheShiftJisPage) {
     for (const std::string& shiftJis : {kExample, generated(7, 1024 * 1024)}) {
         const std::string expected = page(shiftJis, kScriptBlockSize);
-        for (const std::string& script : {utf8Form(shiftJis), kBom + utf8Form(shiftJis)}) {
+        for (const std::string& script : {utf8Form(shiftJis), kBom + utf8Form(shiftJis),
+                                          utf16Form(utf8Form(shiftJis), false), utf16Form(utf8Form(shiftJis), true)}) {
             for (std::size_t blockSize : {std::size_t{1000}, kScriptBlockSize}) {
                 // Not EXPECT_EQ: a failure would print two pages of a megabyte.
                 EXPECT_TRUE(page(script, blockSize) == expected)
                     << shiftJis.size() << " bytes, block size " << blockSize
-                    << (script[0] == kBom[0] ? ", with the mark" : "");
+                    << ", starting " << static_cast<int>(static_cast<unsigned char>(script[0]));
             }
         }
     }

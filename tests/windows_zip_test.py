@@ -78,6 +78,18 @@ class WindowsZip(unittest.TestCase):
         self.assertEqual((self.unpacked / "console.txt").read_bytes(), direct.stdout)
         self.assertEqual((self.unpacked / "scene.htm").read_bytes(), SCENE_PAGE)
 
+    def test_scripts_as_notepad_saves_them(self):
+        text = (self.unpacked / "scene.txt").read_bytes().decode("cp932")
+        for saved_as, script in [("ANSI", text.encode("cp932")),
+                                 ("UTF-8", b"\xef\xbb\xbf" + text.encode("utf-8")),
+                                 ("Unicode", b"\xff\xfe" + text.encode("utf-16-le")),
+                                 ("Unicode big endian", b"\xfe\xff" + text.encode("utf-16-be"))]:
+            with self.subTest(saved_as):
+                (self.unpacked / "saved.txt").write_bytes(script)
+                run = self.run_unpacked("taletab.exe", "saved.txt", "scene.htm")
+                self.assertEqual((run.returncode, run.stderr), (0, b""))
+                self.assertEqual((self.unpacked / "scene.htm").read_bytes(), SCENE_PAGE)
+
 
 if __name__ == "__main__":
     unittest.main(argv=sys.argv[:1], verbosity=2)

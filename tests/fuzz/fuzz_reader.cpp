@@ -4,7 +4,9 @@
 // Shift-JIS script comes from the script, every row of a UTF-8 script is
 // whole Shift-JIS, and the page is the head, its rows and the foot, to the
 // byte. Half the scripts are first turned into UTF-8, and half of those get
-// a byte order mark, so that the UTF-8 road is taken often. The page fed in
+// a byte order mark, so that the UTF-8 road is taken often; of the others,
+// half get a UTF-16 byte order mark, little- or big-endian, and are read as
+// UTF-16 (any bytes are: lone surrogates and an odd last byte included). The page fed in
 // cuts goes through the threaded sink, the whole one straight to memory; a
 // title longer than the writer's buffer makes every page at least two
 // blocks, so that the rows pass through the writing thread.
@@ -111,7 +113,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     --size;
     std::string script(reinterpret_cast<const char*>(data), size);
     if (choice & 1) script = asUtf8(script);
-    if ((choice & 3) == 3) script.insert(0, "\xEF\xBB\xBF");
+    const bool utf8Mark = (choice & 3) == 3;
+    if (utf8Mark) script.insert(0, "\xEF\xBB\xBF");
+    const bool utf16Mark = !utf8Mark && (choice & 4);
+    if (utf16Mark) script.insert(0, choice & 8 ? "\xFE\xFF" : "\xFF\xFE");
 
     // Kept from run to run: fresh pages of this size would cost most of a run's time.
     static std::string whole, cut;
@@ -123,7 +128,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     check(convert(script, blockSizes, Sink::kThreaded, cut, cutEncoding) == rows);
     check(cut == whole);
     check(cutEncoding == encoding);
-    check((choice & 3) != 3 || encoding == ScriptEncoding::kUtf8);
+    check(!utf8Mark || encoding == ScriptEncoding::kUtf8);
+    check(!utf16Mark || encoding == (choice & 8 ? ScriptEncoding::kUtf16BigEndian : ScriptEncoding::kUtf16LittleEndian));
 
     static const std::string empty = [] {
         std::string page;
