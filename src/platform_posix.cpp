@@ -423,12 +423,12 @@ bool takeOverOwnership(std::FILE* temporary, const PageTarget& page) {
     if (page.kind == PageTarget::Kind::kNew) return ::fchmod(descriptor, newFileMode(static_cast<int>(page.directory))) == 0;
     struct stat old;
     if (::fstat(static_cast<int>(page.page), &old) != 0) return false;
+    if (userFlags(descriptor) != userFlags(static_cast<int>(page.page))) return false;  // a rename would drop them
+    // The page's permissions only once the file is the page's owner's: until then it stays private.
     (void)::fchown(descriptor, old.st_uid, old.st_gid);  // only root may give a file away
-    (void)::fchmod(descriptor, old.st_mode & 07777);     // after chown, which drops set-id bits
     struct stat now;
-    return ::fstat(descriptor, &now) == 0 && now.st_uid == old.st_uid && now.st_gid == old.st_gid &&
-           (now.st_mode & 07777) == (old.st_mode & 07777) &&
-           userFlags(descriptor) == userFlags(static_cast<int>(page.page));
+    if (::fstat(descriptor, &now) != 0 || now.st_uid != old.st_uid || now.st_gid != old.st_gid) return false;
+    return ::fchmod(descriptor, old.st_mode & 07777) == 0;  // after chown, which drops set-id bits
 }
 
 bool syncToDisk(std::FILE* stream) { return std::fflush(stream) == 0 && ::fsync(::fileno(stream)) == 0; }

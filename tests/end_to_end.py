@@ -549,6 +549,32 @@ class EndToEnd(unittest.TestCase):
                 self.assertEqual(stat.S_IMODE((self.dir / "page.htm").stat().st_mode), 0o666)
                 self.assertEqual(leftovers(self.dir), [])
 
+    @unittest.skipUnless(ROOT and shutil.which("strace"), "runs as another user, held by strace")
+    def test_the_temporary_file_stays_private_while_it_is_copied_into_another_users_page(self):
+        # Another user's page that others may write: the temporary file must not let them
+        # write into the new page, nor read it, while its bytes are copied in.
+        os.chmod(self.dir, 0o777)
+        self.put("page.htm", OLD_PAGE)
+        os.chmod(self.dir / "page.htm", 0o606)
+        scene = self.scratch_folder() + "/scene.txt"
+        Path(scene).write_bytes(SCRIPT)
+        # The copy's first read is the run's second pread (the first reads the page's head):
+        # strace holds the run there for a moment.
+        process = subprocess.Popen(
+            ["strace", "-qq", "-o", "/dev/null", "-e", "trace=pread64", "-e",
+             "inject=pread64:delay_enter=1500000:when=2", BINARY, scene, "page.htm"],
+            cwd=self.dir, stdout=subprocess.PIPE, stderr=subprocess.PIPE, preexec_fn=as_nobody)
+        for _ in range(1000):
+            if leftovers(self.dir) or process.poll() is not None:
+                break
+            time.sleep(0.005)
+        modes = [stat.S_IMODE(os.stat(name).st_mode) for name in leftovers(self.dir)]
+        stdout, stderr = process.communicate(timeout=60)
+        self.assertEqual((process.returncode, stdout, stderr), (0, BANNER + DONE, b""))
+        self.assertEqual(modes, [0o600])
+        self.assertEqual((self.dir / "page.htm").read_bytes(), page_titled("page.htm"))
+        self.assertEqual(stat.S_IMODE((self.dir / "page.htm").stat().st_mode), 0o606)
+
     @unittest.skipUnless(LINUX and shutil.which("setfacl"), "access lists")
     def test_a_new_page_gets_the_mode_any_new_file_gets_there(self):
         self.put("scene.txt")
