@@ -3,7 +3,8 @@
 //
 //   taletab SCRIPT [PAGE]
 //
-// Without PAGE the page is written to "permoa.htm" in the current directory.
+// Without PAGE the page is written to "permoa.htm" in the current directory
+// (beside the script, when Explorer started the program in a window of its own).
 
 #include <cstdint>
 #include <cstdio>

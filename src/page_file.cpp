@@ -20,7 +20,7 @@ bool PageFile::open() {
         case Kind::kRefused:
             return false;
         case Kind::kDirect:
-            stream_ = platform::openFile(name_, "wb");
+            stream_ = platform::openDirect(name_);
             return stream_ != nullptr;
         case Kind::kNew:
             stream_ = platform::createTemporary(target_, true, temporary_);

@@ -122,6 +122,10 @@ public:
 };
 void examinePage(const std::filesystem::path& name, PageTarget& page);
 
+// Opens a kDirect page for writing, as it is: null where it cannot be, or
+// where the name stands by now for a file that is to be replaced instead.
+std::FILE* openDirect(const std::filesystem::path& name);
+
 // Whether standard output is the page itself, where no message may go.
 bool isStandardOutput(const PageTarget& page);
 

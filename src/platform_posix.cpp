@@ -378,6 +378,20 @@ void examinePage(const fs::path& name, PageTarget& page) {
     }
 }
 
+std::FILE* openDirect(const fs::path& name) {
+    const int descriptor = ::open(name.c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC);
+    struct stat found;
+    if (descriptor < 0) return nullptr;
+    // A regular file or a disk put in the device's place since it was examined is not written here.
+    if (::fstat(descriptor, &found) != 0 || S_ISREG(found.st_mode) || S_ISBLK(found.st_mode)) {
+        ::close(descriptor);
+        return nullptr;
+    }
+    std::FILE* stream = ::fdopen(descriptor, "wb");
+    if (!stream) ::close(descriptor);
+    return stream;
+}
+
 bool isStandardOutput(const PageTarget& page) {
     struct stat output, file;
     return page.page >= 0 && ::fstat(STDOUT_FILENO, &output) == 0 &&

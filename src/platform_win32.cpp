@@ -261,6 +261,8 @@ void examinePage(const fs::path& name, PageTarget& page) {
     CloseHandle(reader);
 }
 
+std::FILE* openDirect(const fs::path& name) { return _wfopen(name.c_str(), L"wb"); }
+
 bool isStandardOutput(const PageTarget& page) {
     BY_HANDLE_FILE_INFORMATION output, file;
     return page.kind == PageTarget::Kind::kExisting &&

@@ -714,6 +714,38 @@ class EndToEnd(unittest.TestCase):
                 self.assertEqual((result.returncode, result.stderr), (0, b""))
                 self.assertEqual((self.dir / "out.htm").read_bytes(), page_titled("/dev/stdout"))
 
+    @unittest.skipUnless(ROOT and shutil.which("strace"), "a root run in a directory another user owns")
+    def test_a_device_swapped_for_a_link_before_it_is_opened_is_not_written(self):
+        secret_directory = tempfile.TemporaryDirectory()
+        self.addCleanup(secret_directory.cleanup)
+        secret = Path(secret_directory.name) / "secret"
+        secret.write_bytes(b"root's own\n")
+        os.chmod(secret, 0o600)
+        self.fresh_directory(owner=NOBODY)
+        self.put("scene.txt")
+        os.mkfifo(self.dir / "page.htm")
+        os.chown(self.dir / "page.htm", NOBODY, NOBODY)
+        # The page is the run's second openat, after the script: strace holds the run there.
+        process = subprocess.Popen(
+            ["strace", "-qq", "-o", "/dev/null", "-e", "trace=openat", "-e",
+             "inject=openat:delay_enter=1500000:when=2", BINARY, "scene.txt", "page.htm"],
+            cwd=self.dir, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+        held = None
+        for _ in range(1000):
+            children = Path(f"/proc/{process.pid}/task/{process.pid}/children").read_text().split()
+            if children and Path(f"/proc/{children[0]}/fd/3").exists() and \
+                    Path(f"/proc/{children[0]}/syscall").read_text().split()[0] == "257":
+                held = children[0]
+                break
+            time.sleep(0.005)
+        self.assertIsNotNone(held, "the run was held before it opened the page")
+        # The directory's owner puts a link to root's file in the pipe's place.
+        subprocess.run(["sh", "-c", 'rm -f page.htm && ln -s "$1" page.htm', "sh", secret], cwd=self.dir,
+                       preexec_fn=as_nobody, check=True)
+        stdout, stderr = process.communicate(timeout=60)
+        self.assertEqual((process.returncode, stdout, stderr), (3, BANNER + message(PAGE_NOT_CREATED, "page.htm"), b""))
+        self.assertEqual(secret.read_bytes(), b"root's own\n")
+
     @unittest.skipUnless(ROOT and shutil.which("losetup"), "a loop device")
     def test_a_disk_is_no_page(self):
         self.put("scene.txt")
