@@ -2,7 +2,9 @@
 #include <fcntl.h>
 #include <io.h>
 #include <windows.h>
-// shellapi.h needs the types of windows.h.
+// These need the types of windows.h.
+#include <aclapi.h>
+#include <sddl.h>
 #include <shellapi.h>
 
 #include <conio.h>
@@ -110,8 +112,15 @@ std::wstring finalName(HANDLE file, const fs::path& name) {
     return found.empty() ? longName(name.wstring()) : found;
 }
 
-HANDLE openExisting(const std::wstring& name, DWORD access, DWORD share) {
-    return CreateFileW(name.c_str(), access, share, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+// Makes the page room for `size` bytes before a byte of it is overwritten, by
+// moving its end there; where the disk has none, the page is left as it was.
+bool reserve(HANDLE page, LARGE_INTEGER size) {
+    LARGE_INTEGER before;
+    if (!GetFileSizeEx(page, &before)) return false;
+    if (size.QuadPart <= before.QuadPart) return true;
+    if (SetFilePointerEx(page, size, nullptr, FILE_BEGIN) && SetEndOfFile(page)) return true;
+    if (SetFilePointerEx(page, before, nullptr, FILE_BEGIN)) SetEndOfFile(page);
+    return false;
 }
 
 bool copyBytes(HANDLE from, HANDLE to) {
@@ -222,12 +231,38 @@ bool sameFile(const fs::path& a, const fs::path& b) {
            first.nFileIndexHigh == second.nFileIndexHigh && first.nFileIndexLow == second.nFileIndexLow;
 }
 
-PageTarget::~PageTarget() {}  // nothing is held open here: each step opens the page anew
+PageTarget::~PageTarget() {
+    if (page != -1) CloseHandle(reinterpret_cast<HANDLE>(page));  // and its lock with it
+}
+
+namespace {
+
+// Another run's copy into the page ends before this run looks at it. The
+// byte locked lies far past any page's end, so that readers of the page,
+// which a lock on its bytes would stop, are never in the way.
+void lockAgainstOtherRuns(HANDLE page) {
+    OVERLAPPED farPastTheEnd = {};
+    farPastTheEnd.Offset = 0xFFFFFFFE;
+    farPastTheEnd.OffsetHigh = 0x7FFFFFFF;
+    (void)LockFileEx(page, LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &farPastTheEnd);
+}
+
+}  // namespace
 
 void examinePage(const fs::path& name, PageTarget& page) {
     const DWORD shareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
-    const HANDLE file = CreateFileW(name.c_str(), 0, shareAll, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS,
-                                    nullptr);
+    // Opened once, for writing where the user may, and held: every later step goes through this handle.
+    const auto open = [&](DWORD access) {
+        return CreateFileW(name.c_str(), access, shareAll, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS,
+                           nullptr);
+    };
+    bool writable = true;
+    HANDLE file = open(GENERIC_READ | GENERIC_WRITE);
+    if (file == INVALID_HANDLE_VALUE && GetLastError() == ERROR_ACCESS_DENIED) {
+        writable = false;  // opened only to tell a page from any other file
+        file = open(GENERIC_READ);
+    }
+    if (file == INVALID_HANDLE_VALUE && GetLastError() == ERROR_ACCESS_DENIED) file = open(0);
     if (file == INVALID_HANDLE_VALUE) {
         // Any other error (a missing directory, a name Windows cannot create) is left to opening it.
         if (GetLastError() == ERROR_FILE_NOT_FOUND) {
@@ -238,27 +273,23 @@ void examinePage(const fs::path& name, PageTarget& page) {
     }
     BY_HANDLE_FILE_INFORMATION information;
     // A device (NUL, CON) or a pipe is no disk file; a directory is left to opening it.
-    if (GetFileType(file) == FILE_TYPE_DISK && GetFileInformationByHandle(file, &information) &&
-        !(information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
-        page.kind = PageTarget::Kind::kExisting;
-        page.file = finalName(file, name);
-        page.renameKeepsIt = information.nNumberOfLinks == 1;
-        page.empty = information.nFileSizeHigh == 0 && information.nFileSizeLow == 0;
+    if (GetFileType(file) != FILE_TYPE_DISK || !GetFileInformationByHandle(file, &information) ||
+        (information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        CloseHandle(file);
+        return;
     }
-    CloseHandle(file);
-    if (page.kind != PageTarget::Kind::kExisting) return;
-    // The access list and another program's lock answer here; the read-only attribute
-    // too, but for an administrator under wine, which writes as the Linux root would.
-    const HANDLE writer = openExisting(page.file.wstring(), GENERIC_WRITE, shareAll);
-    page.writable = writer != INVALID_HANDLE_VALUE && !(information.dwFileAttributes & FILE_ATTRIBUTE_READONLY);
-    if (writer != INVALID_HANDLE_VALUE) CloseHandle(writer);
-    const HANDLE reader = openExisting(page.file.wstring(), GENERIC_READ, shareAll);
-    if (reader == INVALID_HANDLE_VALUE) return;
+    page.kind = PageTarget::Kind::kExisting;
+    page.page = reinterpret_cast<std::intptr_t>(file);
+    page.file = finalName(file, name);
+    page.renameKeepsIt = information.nNumberOfLinks == 1;
+    // The read-only attribute answers too, but for an administrator under wine, which writes as the Linux root would.
+    page.writable = writable && !(information.dwFileAttributes & FILE_ATTRIBUTE_READONLY);
+    if (page.writable) lockAgainstOtherRuns(file);
+    page.empty = information.nFileSizeHigh == 0 && information.nFileSizeLow == 0;
     char head[kSniffedBytes];
     DWORD got = 0;
-    page.headRead = ReadFile(reader, head, sizeof head, &got, nullptr) != 0;
+    page.headRead = ReadFile(file, head, sizeof head, &got, nullptr) != 0;
     page.head.assign(head, got);
-    CloseHandle(reader);
 }
 
 std::FILE* openDirect(const fs::path& name) { return _wfopen(name.c_str(), L"wb"); }
@@ -278,12 +309,22 @@ std::FILE* createTemporary(const PageTarget& page, bool beside, fs::path& name) 
     std::wstring stem = longName(directory.wstring());
     if (!stem.empty() && stem.back() != L'\\') stem += L'\\';
     stem += L".taletab-" + std::to_wstring(GetCurrentProcessId()) + L"-";
+    // Private to its owner, not the directory's access list, until it takes the page's name.
+    SECURITY_ATTRIBUTES privately = {sizeof privately, nullptr, FALSE};
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:P(A;;FA;;;OW)", SDDL_REVISION_1,
+                                                              &privately.lpSecurityDescriptor, nullptr)) {
+        return nullptr;
+    }
+    const struct Freed {
+        void* descriptor;
+        ~Freed() { LocalFree(descriptor); }
+    } freed{privately.lpSecurityDescriptor};
     const WatchLocked locked;
     for (unsigned attempt = 0; attempt < 100; ++attempt) {
         const std::wstring candidate = stem + std::to_wstring(GetTickCount() + attempt) + L".tmp";
         // FILE_SHARE_DELETE lets a console's Ctrl-C remove it while it is open.
         const HANDLE file = CreateFileW(candidate.c_str(), GENERIC_READ | GENERIC_WRITE,
-                                        FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, CREATE_NEW,
+                                        FILE_SHARE_READ | FILE_SHARE_DELETE, &privately, CREATE_NEW,
                                         FILE_ATTRIBUTE_NORMAL, nullptr);
         if (file == INVALID_HANDLE_VALUE) {
             if (GetLastError() == ERROR_FILE_EXISTS) continue;
@@ -307,16 +348,22 @@ std::FILE* createTemporary(const PageTarget& page, bool beside, fs::path& name) 
 
 // ReplaceFileW gives the new file the page's access list, and its attributes too;
 // they are given here as well, for systems (wine) whose ReplaceFileW only renames.
+// A new page takes the access list its directory gives any new file.
 bool takeOverOwnership(std::FILE* temporary, const PageTarget& page) {
-    if (page.kind == PageTarget::Kind::kNew) return true;
+    const HANDLE file = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(temporary)));
+    if (page.kind == PageTarget::Kind::kNew) {
+        ACL none;
+        return InitializeAcl(&none, sizeof none, ACL_REVISION) &&
+               SetSecurityInfo(file, SE_FILE_OBJECT, DACL_SECURITY_INFORMATION | UNPROTECTED_DACL_SECURITY_INFORMATION,
+                               nullptr, nullptr, &none, nullptr) == ERROR_SUCCESS;
+    }
     const DWORD kept = FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
                        FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
     const DWORD attributes = GetFileAttributesW(page.file.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES) return false;
     FILE_BASIC_INFO information = {};  // times of zero are left as they are
     information.FileAttributes = (attributes & kept) ? (attributes & kept) : FILE_ATTRIBUTE_NORMAL;
-    return SetFileInformationByHandle(reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(temporary))), FileBasicInfo,
-                                      &information, sizeof information) != 0;
+    return SetFileInformationByHandle(file, FileBasicInfo, &information, sizeof information) != 0;
 }
 
 bool syncToDisk(std::FILE* stream) {
@@ -348,12 +395,10 @@ bool renameOver(std::FILE*& temporary, const fs::path& name, const PageTarget& p
 bool copyInto(std::FILE* temporary, const PageTarget& page) {
     const WatchLocked locked;  // a page half copied is worse than a late Ctrl-C
     const HANDLE from = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(temporary)));
-    const HANDLE to = openExisting(page.file.wstring(), GENERIC_WRITE, FILE_SHARE_READ);
-    if (to == INVALID_HANDLE_VALUE) return false;
-    LARGE_INTEGER start = {};
-    const bool copied = SetFilePointerEx(from, start, nullptr, FILE_BEGIN) && copyBytes(from, to);
-    const bool closed = CloseHandle(to) != 0;
-    return copied && closed;
+    const HANDLE to = reinterpret_cast<HANDLE>(page.page);
+    LARGE_INTEGER size, start = {};
+    return GetFileSizeEx(from, &size) && reserve(to, size) && SetFilePointerEx(from, start, nullptr, FILE_BEGIN) &&
+           SetFilePointerEx(to, start, nullptr, FILE_BEGIN) && copyBytes(from, to);
 }
 
 void removeTemporary(const fs::path& temporary) {
