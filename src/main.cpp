@@ -78,8 +78,7 @@ enum class Outcome { kConverted, kReadFailed, kWriteFailed };
 // in place only when every byte of it has been written.
 // `unreadable` is set to the count of characters that could not be read.
 Outcome convert(std::FILE* script, PageFile& page, std::string_view title, std::uint64_t& unreadable) {
-    // Both sides move large blocks of their own; the stdio buffers would only add a copy.
-    std::setvbuf(script, nullptr, _IONBF, 0);
+    // The page's writer moves large blocks of its own; the stdio buffer would only add a copy.
     std::setvbuf(page.stream(), nullptr, _IONBF, 0);
     ThreadedSink sink([&page](std::string_view block) {
         return std::fwrite(block.data(), 1, block.size(), page.stream()) == block.size();
@@ -93,12 +92,12 @@ Outcome convert(std::FILE* script, PageFile& page, std::string_view title, std::
     const std::unique_ptr<char[]> block(new char[kScriptBlockSize]);
     try {
         // Reading stops where the script ends, at a 0x1A, or where the page can no longer be written.
-        std::size_t got;
+        std::ptrdiff_t got = 0;
         while (!reader.ended() && !writer.failed() &&
-               (got = std::fread(block.get(), 1, kScriptBlockSize, script)) > 0) {
-            reader.feed({block.get(), got});
+               (got = platform::readSome(script, block.get(), kScriptBlockSize)) > 0) {
+            reader.feed({block.get(), static_cast<std::size_t>(got)});
         }
-        if (std::ferror(script)) return Outcome::kReadFailed;
+        if (got < 0) return Outcome::kReadFailed;
         reader.finish();
         unreadable = reader.unreadable();
     } catch (const std::bad_alloc&) {

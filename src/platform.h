@@ -2,6 +2,7 @@
 // here: platform_posix.cpp and platform_win32.cpp each hold all of one side.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
@@ -85,6 +86,12 @@ void prepareProcess();
 
 // Opens a file in binary mode ("rb" or "wb"); null when it cannot be opened.
 std::FILE* openFile(const std::filesystem::path& name, const char* mode);
+
+// Reads up to `size` bytes of a file opened by openFile, waiting only until
+// some are there: a script from a pipe counts each byte as it comes, so a
+// 0x1A ends it even where the writer never does. The count read, 0 at the
+// end of the file, -1 on failure.
+std::ptrdiff_t readSome(std::FILE* file, char* into, std::size_t size);
 
 // Whether two names reach the same file, by any spelling or link.
 bool sameFile(const std::filesystem::path& a, const std::filesystem::path& b);

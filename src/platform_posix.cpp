@@ -57,10 +57,19 @@ constexpr int kEndingSignals[] = {
 #endif
 };
 
+// The signals above, and the real-time ones, which end a process too.
+template <typename Act>
+void forEachEndingSignal(Act act) {
+    for (int signalNumber : kEndingSignals) act(signalNumber);
+#ifdef SIGRTMIN
+    for (int signalNumber = SIGRTMIN; signalNumber <= SIGRTMAX; ++signalNumber) act(signalNumber);
+#endif
+}
+
 sigset_t endingSignals() {
     sigset_t set;
     sigemptyset(&set);
-    for (int signalNumber : kEndingSignals) sigaddset(&set, signalNumber);
+    forEachEndingSignal([&set](int signalNumber) { sigaddset(&set, signalNumber); });
     return set;
 }
 
@@ -270,13 +279,13 @@ void prepareProcess() {
     action.sa_handler = onEndingSignal;
     action.sa_mask = endingSignals();
     action.sa_flags = SA_RESTART;
-    for (int signalNumber : kEndingSignals) {
+    forEachEndingSignal([&action](int signalNumber) {
         struct sigaction found;
         // A signal the caller ignores (nohup, a background job) stays ignored.
         if (::sigaction(signalNumber, nullptr, &found) == 0 && found.sa_handler != SIG_IGN) {
             ::sigaction(signalNumber, &action, nullptr);
         }
-    }
+    });
 }
 
 std::vector<FileName> fileNames(int argc, char** argv) {
@@ -286,6 +295,13 @@ std::vector<FileName> fileNames(int argc, char** argv) {
 }
 
 std::FILE* openFile(const fs::path& name, const char* mode) { return std::fopen(name.c_str(), mode); }
+
+std::ptrdiff_t readSome(std::FILE* file, char* into, std::size_t size) {
+    for (;;) {
+        const ssize_t got = ::read(::fileno(file), into, size);
+        if (got >= 0 || errno != EINTR) return got;
+    }
+}
 
 bool sameFile(const fs::path& a, const fs::path& b) {
     std::error_code error;

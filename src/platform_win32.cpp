@@ -47,6 +47,7 @@ bool fileIdentity(const fs::path& name, BY_HANDLE_FILE_INFORMATION& identity) {
 SRWLOCK watchLock = SRWLOCK_INIT;
 std::wstring watchedName;
 bool watching = false;
+bool interrupted = false;  // the process is ending: no temporary file is made, renamed or copied any more
 
 class WatchLocked {
 public:
@@ -70,6 +71,7 @@ BOOL WINAPI onConsoleControl(DWORD) {
         const WatchLocked locked;
         if (watching) DeleteFileW(watchedName.c_str());
         watching = false;
+        interrupted = true;
     }
     if (consoleToReset) writeConsole(consoleToReset, inUtf16(kColourReset));
     if (consoleToRestore) SetConsoleMode(consoleToRestore, consoleModeFound);
@@ -224,6 +226,10 @@ std::FILE* openFile(const fs::path& name, const char* mode) {
     return _wfopen(name.c_str(), wideMode.c_str());
 }
 
+std::ptrdiff_t readSome(std::FILE* file, char* into, std::size_t size) {
+    return _read(_fileno(file), into, static_cast<unsigned>(size));
+}
+
 bool sameFile(const fs::path& a, const fs::path& b) {
     BY_HANDLE_FILE_INFORMATION first, second;
     return fileIdentity(a, first) && fileIdentity(b, second) &&
@@ -320,6 +326,7 @@ std::FILE* createTemporary(const PageTarget& page, bool beside, fs::path& name) 
         ~Freed() { LocalFree(descriptor); }
     } freed{privately.lpSecurityDescriptor};
     const WatchLocked locked;
+    if (interrupted) return nullptr;
     for (unsigned attempt = 0; attempt < 100; ++attempt) {
         const std::wstring candidate = stem + std::to_wstring(GetTickCount() + attempt) + L".tmp";
         // FILE_SHARE_DELETE lets a console's Ctrl-C remove it while it is open.
@@ -374,6 +381,7 @@ bool syncToDisk(std::FILE* stream) {
 // ReplaceFileW takes only a closed file: where it refuses, the file is opened again to be copied in.
 bool renameOver(std::FILE*& temporary, const fs::path& name, const PageTarget& page) {
     const WatchLocked locked;
+    if (interrupted) return false;
     if (std::fclose(temporary) != 0) {
         temporary = nullptr;
         return false;
@@ -394,6 +402,7 @@ bool renameOver(std::FILE*& temporary, const fs::path& name, const PageTarget& p
 
 bool copyInto(std::FILE* temporary, const PageTarget& page) {
     const WatchLocked locked;  // a page half copied is worse than a late Ctrl-C
+    if (interrupted) return false;
     const HANDLE from = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(temporary)));
     const HANDLE to = reinterpret_cast<HANDLE>(page.page);
     LARGE_INTEGER size, start = {};

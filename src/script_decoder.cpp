@@ -104,7 +104,8 @@ void ScriptDecoder::feed(std::string_view block) {
     // The judged bytes arrive in more than one block: collect them first.
     const std::size_t taken = std::min(block.size(), kJudgedBytes - held_.size());
     held_.append(block.data(), taken);
-    if (held_.size() < kJudgedBytes) return;
+    // After a 0x1A nothing more comes to judge: waiting for it could be waiting for ever.
+    if (held_.size() < kJudgedBytes && block.substr(0, taken).find(kEndOfScript) == std::string_view::npos) return;
     decide(held_, false);
     feedDecided(held_);
     held_ = std::string();

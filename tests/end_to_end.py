@@ -666,10 +666,20 @@ class EndToEnd(unittest.TestCase):
         self.assertEqual(os.readlink(self.dir / "page.htm"), "made.htm")
         self.assertEqual((self.dir / "made.htm").read_bytes(), page_titled("page.htm"))
 
-    @unittest.skipUnless(LINUX, "/dev/urandom")
+    @unittest.skipUnless(LINUX, "/dev/urandom and FIFOs")
     def test_reading_stops_at_the_scripts_end(self):
         # Random bytes hold a 0x1A early on: nothing after it is read.
         self.assertEqual(self.run_taletab("/dev/urandom", "page.htm"), (0, BANNER + DONE))
+        # A pipe whose writer never closes it, after the 0x1A.
+        fifo = self.dir / "script.fifo"
+        os.mkfifo(fifo)
+        writer = os.open(fifo, os.O_RDWR)
+        try:
+            os.write(writer, SCRIPT + b"\x1a" + SCRIPT)
+            self.assertEqual(self.run_taletab("script.fifo", "page.htm"), (0, BANNER + DONE))
+        finally:
+            os.close(writer)
+        self.assertEqual((self.dir / "page.htm").read_bytes(), page_titled("page.htm"))
 
     @unittest.skipUnless(ROOT, "mounts a small file system")
     def test_a_full_disk_ends_a_script_that_never_ends(self):
@@ -803,7 +813,8 @@ class EndToEnd(unittest.TestCase):
         # Windows has only Ctrl-C to catch; wine's default handler then exits with 0.
         signals = [signal.SIGINT] if WINE else [
             signal.SIGINT, signal.SIGTERM, signal.SIGHUP, signal.SIGQUIT, signal.SIGALRM, signal.SIGUSR1,
-            signal.SIGUSR2, signal.SIGVTALRM, signal.SIGPROF, signal.SIGXCPU, signal.SIGABRT, signal.SIGPOLL]
+            signal.SIGUSR2, signal.SIGVTALRM, signal.SIGPROF, signal.SIGXCPU, signal.SIGABRT, signal.SIGPOLL,
+            signal.SIGRTMIN, signal.SIGRTMAX]
         # Renamed over, copied into, made new.
         for page in ["alone.htm", "linked.htm", "new.htm"]:
             for signal_number in signals:

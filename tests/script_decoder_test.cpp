@@ -316,6 +316,25 @@ INSTANTIATE_TEST_SUITE_P(Cases, ConversionTest, testing::ValuesIn(kConversionCas
                              return testName(param.param.label);
                          });
 
+// A 0x1A ends the script as soon as it is fed, even while the encoding is
+// still being judged: a script from a pipe that never closes must end there.
+TEST(DecoderEndTest, EndsWithTheBlockThatHoldsA0x1A) {
+    const std::string scripts[] = {
+        "\x82\xa0\t\x82\xa2\r\n\x1a\x82\xa4",  // あ	い, then う after the end
+        "\xE3\x81\x82\t\xE3\x81\x84\r\n\x1a\xE3\x81\x86",
+        utf16Bytes(u"\x3042\t\x3044\r\n\x1a\x3046", false),
+    };
+    for (const std::string& script : scripts) {
+        Rows rows;
+        ScriptDecoder decoder([&rows](const ScriptRow& row) {
+            rows.emplace_back(std::string(row.name), std::string(row.text));
+        });
+        decoder.feed(script);
+        EXPECT_TRUE(decoder.ended()) << testing::PrintToString(script);
+        EXPECT_EQ(rows, (Rows{{"\x82\xa0", "\x82\xa2"}})) << testing::PrintToString(script);
+    }
+}
+
 // What cannot be read becomes U+FFFD, and is counted: every "&#xFFFD;" in
 // the rows, never a byte of a Shift-JIS script, which passes as it is.
 TEST(UnreadableTest, CharactersThatCannotBeReadAreCounted) {
