@@ -1,6 +1,7 @@
 #include "script_decoder.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstdint>
 #include <cstring>
 #include <utility>
@@ -16,6 +17,9 @@ constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
 constexpr std::string_view kUtf16LittleEndianMark = "\xFF\xFE";
 constexpr std::string_view kUtf16BigEndianMark = "\xFE\xFF";
 constexpr std::string_view kReplacementInUtf8 = "\xEF\xBF\xBD";
+// A UTF-8 script may hold a stray byte (a pasted cp1252 quote, a character cut short) for
+// every so many good characters; Shift-JIS read as UTF-8 has far more.
+constexpr std::size_t kGoodPerStrayByte = 8;
 
 using Byte = unsigned char;
 
@@ -36,20 +40,107 @@ std::size_t asciiPrefix(std::string_view bytes) {
     return asciiPrefix(from, from + bytes.size());
 }
 
+// What one reading of the judged bytes finds: characters beyond ASCII, bytes
+// that begin none, and how likely the characters are in a script (see likeliness).
+struct Reading {
+    std::size_t characters = 0;
+    std::size_t bad = 0;
+    std::size_t likeliness = 0;
+};
+
+// How likely a character is in a Japanese script, or in the text of other
+// languages one may hold: 2 for kana, the common (JIS level 1) kanji, the
+// marks, full-width letters, Latin letters and signs beyond ASCII, the
+// letters of Greek, Cyrillic, Armenian, Hebrew, Arabic and Thai, and general
+// punctuation; 1 for the rarer (level 2) kanji, arrows, mathematical signs,
+// box drawing and other symbols; 0 for anything else, kanji that Shift-JIS
+// lacks among them.
+std::size_t likeliness(char32_t c) {
+    if ((c >= 0xA0 && c <= 0x24F) || (c >= 0x370 && c <= 0x6FF) || (c >= 0xE00 && c <= 0xE7F) ||
+        (c >= 0x2010 && c <= 0x2027) || (c >= 0x3000 && c <= 0x30FF) || (c >= 0xFF01 && c <= 0xFF5E)) {
+        return 2;
+    }
+    if ((c >= 0x2190 && c <= 0x22FF) || (c >= 0x2500 && c <= 0x26FF)) return 1;
+    char bytes[2];
+    if (c < 0x4E00 || c > 0x9FFF || cp932::encode(c, bytes) != 2) return 0;
+    const unsigned code = static_cast<Byte>(bytes[0]) << 8 | static_cast<Byte>(bytes[1]);
+    return code >= 0x889F && code <= 0x9872 ? 2 : code >= 0x989F && code <= 0xEAA4 ? 1 : 0;
+}
+
+// An ASCII letter right after a character beyond ASCII counts as an
+// unlikely character: in Shift-JIS read as UTF-8 it is most often the second
+// byte of a kanji.
+Reading readAsUtf8(std::string_view judged, bool toTheEnd) {
+    Reading reading;
+    bool afterWide = false;
+    while (!judged.empty()) {
+        const auto first = static_cast<Byte>(judged[0]);
+        if (first < 0x80) {
+            reading.characters += afterWide && std::isalpha(first);
+            afterWide = false;
+            judged.remove_prefix(1);
+            continue;
+        }
+        afterWide = true;
+        const unicode::Decoded c = unicode::decodeUtf8(judged);
+        if (c.length == 0 && c.cut && !toTheEnd) break;  // cut by the end of the judged bytes: no evidence
+        if (c.length == 0) {
+            ++reading.bad;
+            judged.remove_prefix(1);
+            continue;
+        }
+        ++reading.characters;
+        reading.likeliness += likeliness(c.codePoint);
+        judged.remove_prefix(c.length);
+    }
+    return reading;
+}
+
+// Half-width katakana count as likely (2 each) only in runs of three or more:
+// two alone are more often a two-byte UTF-8 character ("©" reads as "ｷｩ").
+Reading readAsShiftJis(std::string_view judged) {
+    Reading reading;
+    std::size_t halfWidthRun = 0;
+    while (!judged.empty()) {
+        const auto first = static_cast<Byte>(judged[0]);
+        const bool halfWidth = first >= 0xA1 && first <= 0xDF;
+        halfWidthRun = halfWidth ? halfWidthRun + 1 : 0;
+        if (halfWidthRun == 3) reading.likeliness += 6;
+        if (halfWidthRun > 3) reading.likeliness += 2;
+        if (first < 0x80 || halfWidth) {
+            reading.characters += halfWidth;
+            judged.remove_prefix(1);
+            continue;
+        }
+        const cp932::Decoded c = cp932::decode(judged);
+        if (c.length == 0) {
+            if (judged.size() > 1) ++reading.bad;  // a lead byte the judged bytes cut off is no evidence
+            judged.remove_prefix(1);
+            continue;
+        }
+        ++reading.characters;
+        reading.likeliness += likeliness(c.codePoint);
+        judged.remove_prefix(c.length);
+    }
+    return reading;
+}
+
 // Whether bytes that begin with a script's first non-ASCII byte are UTF-8 (see the header).
 bool looksLikeUtf8(std::string_view judged, bool toTheEnd) {
     if (const std::size_t eof = judged.find(kEndOfScript); eof != std::string_view::npos) {
         judged = judged.substr(0, eof);  // nothing after a 0x1A belongs to the script
         toTheEnd = true;
     }
-    bool wide = false;  // a character of three or four bytes was seen
-    while (!judged.empty()) {
-        const unicode::Decoded c = unicode::decodeUtf8(judged);
-        if (c.length == 0) return c.cut && !toTheEnd && wide;
-        wide = wide || c.length >= 3;
-        judged.remove_prefix(c.length);
+    const Reading utf8 = readAsUtf8(judged, toTheEnd);
+    const Reading shiftJis = readAsShiftJis(judged);
+    if (utf8.characters == 0) return false;
+    if (utf8.bad == 0 && shiftJis.bad > 0) return true;
+    // Neither reading holds throughout: UTF-8 where it has few bad bytes for its characters, or fewer than Shift-JIS.
+    if (utf8.bad > 0) {
+        return shiftJis.bad > 0 && (utf8.bad * kGoodPerStrayByte <= utf8.characters || utf8.bad < shiftJis.bad);
     }
-    return wide;
+    // Both readings hold: the one whose characters are likelier on the whole wins, Shift-JIS on a tie.
+    return utf8.likeliness * shiftJis.characters > shiftJis.likeliness * utf8.characters;
 }
 
 // Converts the run of kana and kanji (three bytes each, leads E1 to EF but

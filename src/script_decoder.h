@@ -17,19 +17,26 @@ namespace taletab {
 enum class ScriptEncoding { kShiftJis, kUtf8, kUtf16LittleEndian, kUtf16BigEndian };
 
 // How many bytes, from the script's first non-ASCII byte on, decide its
-// encoding (all of them where the script has fewer).
-inline constexpr std::size_t kJudgedBytes = 1024;
+// encoding (all of them where the script has fewer, or up to a 0x1A).
+inline constexpr std::size_t kJudgedBytes = 64 * 1024;
 
 // Reads a script like a ScriptReader, from blocks cut anywhere, and hands on
 // the same rows whatever the cuts.
 //
 // A script is UTF-8 when it begins with the byte order mark (which is not
-// part of its first row), or when its judged bytes are valid UTF-8 and hold
-// at least one character of three or four bytes (every kana and kanji is
-// one); a sequence cut by the end of the judged bytes counts as valid, one
-// cut by the end of the script does not. Everything else is Shift-JIS: in
-// Shift-JIS a few half-width katakana can pair up as two-byte UTF-8, and a
-// kanji at the very end can look like the start of a three-byte one.
+// part of its first row), or when its judged bytes, read both ways, are
+// likelier UTF-8 than Shift-JIS: they hold a character beyond ASCII in
+// UTF-8 and
+// - are valid UTF-8 but not valid Shift-JIS (Greek or Cyrillic text, say);
+// - are valid in neither, but have few bytes that begin no UTF-8 character
+//   (one for eight characters, as a pasted cp1252 quote or a character cut
+//   short leaves), or fewer than begin no Shift-JIS one;
+// - or are valid in both, and their characters read as UTF-8 are likelier,
+//   on the whole, in a script than read as Shift-JIS: kana, common kanji
+//   and the letters of other languages over rare kanji, kanji Shift-JIS
+//   lacks, and a half-width katakana or two alone. A tie is Shift-JIS.
+// A sequence cut by the end of the judged bytes is no evidence either way.
+// Everything else is Shift-JIS, whose bytes then reach the rows unchanged.
 //
 // A script that begins with a UTF-16 byte order mark (FF FE, little-endian
 // as Notepad's "Unicode" saves it; FE FF, big-endian) is UTF-16 and is read

@@ -1225,6 +1225,8 @@ class Utf8Scripts(unittest.TestCase):
              b"a\t&#xFFFD;\r\na\t&#xFFFD;\r\n", 2),
             ("UTF-8 with stray bytes", self.BOM + "あ\t\x92い\r\n".encode("utf-8").replace(b"\xc2\x92", b"\x92") + b"\xe9\r\n",
              "あ\t&#xFFFD;い\r\n&#xFFFD;\r\n".encode("cp932"), 2),
+            ("UTF-8 without the mark, a Latin-1 byte first", b"\xe9\nA\t\xe3\x81\x82\n",
+             "&#xFFFD;\nA\tあ\n".encode("cp932"), 1),
             # A Shift-JIS script's bytes pass as they are, whatever they are: nothing is said.
             ("Shift-JIS with bytes no character begins with", b"\x82\xa0\t\xff\x80\r\n", b"\x82\xa0\t\xff\x80\r\n", 0),
         ]:

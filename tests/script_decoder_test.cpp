@@ -171,9 +171,10 @@ DetectionCase utf16(const char* label, std::string_view utf8, std::string sameAs
 }
 
 const std::string kExample = example();
-// A UTF-8 script with one byte that is no UTF-8 (0xFF) at a line's start well past the judged bytes.
-const std::string kLonger = generated(8, 16 * 1024);
-const std::size_t kLaterOn = kLonger.find("\r\n", 4 * kJudgedBytes) + 2;
+// A UTF-8 script with one byte that is no UTF-8 (0xFF) at a line's start past the judged bytes, or among them.
+const std::string kLonger = generated(8, 160 * 1024);
+const std::size_t kLaterOn = kLonger.find("\r\n", 2 * kJudgedBytes) + 2;
+const std::size_t kEarlyOn = kLonger.find("\r\n", 1000) + 2;
 // The first Japanese character cut by the program's first block after its
 // first byte, and the judged bytes cut by it 500 bytes in.
 const std::string kCutAtBlock = asciiLines(kScriptBlockSize - 3) + kLonger;
@@ -202,6 +203,10 @@ const DetectionCase kDetectionCases[] = {
     // 縺０縺: the first four bytes are also UTF-8 ("あO"), the last two begin a character
     shiftJis("kanji that read as UTF-8 but for the very end", "\xe3\x81\x82\x4f\xe3\x81"),
     shiftJis("300 KiB of ASCII before the first Japanese", asciiLines(300 * 1024) + kExample),
+    // Short Shift-JIS that is valid UTF-8 too: the likelier reading is Shift-JIS
+    shiftJis("a rare kanji and a common one that read as UTF-8", "A\t\xe8\x87\x92\x6c\n"),  // 閾値
+    shiftJis("two rare kanji that read as UTF-8", "\xe7\x73\xe7\x72"),                        // 羚羊
+    shiftJis("half-width katakana before kanji", "\xdb\xb0\xd9\x88\xea\x97\x97\r\n"),          // ﾛｰﾙ一覧
     shiftJis("plain ASCII", "Narrator\tplain text\r\n"),
     shiftJis("a cut byte order mark", "\xEF\xBB"),
 
@@ -220,12 +225,21 @@ const DetectionCase kDetectionCases[] = {
     utf8("one invalid byte later on",
          utf8Form(kLonger.substr(0, kLaterOn)) + "\xFF" + utf8Form(kLonger.substr(kLaterOn)),
          kLonger.substr(0, kLaterOn) + "&#xFFFD;" + kLonger.substr(kLaterOn)),
+    utf8("one invalid byte among the judged ones",
+         utf8Form(kLonger.substr(0, kEarlyOn)) + "\x92" + utf8Form(kLonger.substr(kEarlyOn)),
+         kLonger.substr(0, kEarlyOn) + "&#xFFFD;" + kLonger.substr(kEarlyOn)),
     // あ in UTF-8, then 漢 in Shift-JIS after the end
     utf8("0x1A ends the judged bytes", "\xE3\x81\x82\r\n\x1a\x8a\xbf", "\x82\xa0\r\n"),
     utf8("the mark before ASCII only", kBom + "a\tb\r\n", "a\tb\r\n"),
     utf8("the mark alone", kBom, ""),
     utf8("the mark before bytes that are no UTF-8", kBom + "\x8a\xbf\r\n", "&#xFFFD;&#xFFFD;\r\n"),
     utf8("one emoji", "\xF0\x9F\x98\x80", "&#x1F600;"),
+    // A few bad bytes among good characters, and characters of two bytes only, are UTF-8 all the same
+    utf8("a Latin-1 byte before kana", "\xe9\n\x41\t\xe3\x81\x82\n", "&#xFFFD;\n\x41\t\x82\xa0\n"),
+    utf8("a sign of two bytes in English", "Copyright \xc2\xa9 2015 - 2020\n", "Copyright &#xA9; 2015 - 2020\n"),
+    utf8("a micro sign", "\xc2\xb5s\n", "&#xB5;s\n"),
+    utf8("Greek only", "\xce\x95\xce\xbb\xce\xbb\xce\xb7\xce\xbd\xce\xb9\xce\xba\xce\xac\n",  // Ελληνικά
+         "\x83\xa3\x83\xc9\x83\xc9\x83\xc5\x83\xcb\x83\xc7\x83\xc8&#x3AC;\n"),
 
     // UTF-16 with its mark, as Notepad's "Unicode" saves it, and big-endian
     utf16("the example in UTF-16", utf8Form(kExample), kExample, false),
