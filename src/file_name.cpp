@@ -3,6 +3,7 @@
 #include <utility>
 
 #include "code_page_932.h"
+#include "page_text.h"
 #include "unicode.h"
 
 namespace taletab {
@@ -10,19 +11,12 @@ namespace taletab {
 namespace {
 
 FileName fromCodePoints(std::filesystem::path path, std::u32string_view codePoints) {
-    FileName name{std::move(path), {}, {}, {}};
+    FileName name{std::move(path), {}, pageText(codePoints), {}};
     for (const char32_t codePoint : codePoints) {
         unicode::appendUtf8(name.unicode, codePoint);
         char form[cp932::kMaxBytes];
         const std::size_t length = cp932::encode(codePoint, form);
-        if (length > 0) {
-            name.shown.append(form, length);
-            name.title.append(form, length);
-        } else {
-            char reference[unicode::kLongestReference];
-            name.shown += '?';
-            name.title.append(reference, unicode::writeReference(codePoint, reference));
-        }
+        name.shown.append(length > 0 ? std::string_view(form, length) : "?");
     }
     return name;
 }

@@ -17,11 +17,10 @@
 #include <vector>
 
 #include "console_texts.h"
+#include "converter.h"
 #include "file_name.h"
 #include "page_file.h"
-#include "page_writer.h"
 #include "platform.h"
-#include "script_decoder.h"
 #include "threaded_sink.h"
 
 namespace taletab {
@@ -74,8 +73,7 @@ FileName besideScript(const FileName& script, const FileName& page) {
 
 enum class Outcome { kConverted, kReadFailed, kWriteFailed };
 
-// Writes the whole page: head, a row per script line, foot. The page is put
-// in place only when every byte of it has been written.
+// Writes the whole page. The page is put in place only when every byte of it has been written.
 // `unreadable` is set to the count of characters that could not be read.
 Outcome convert(std::FILE* script, PageFile& page, std::string_view title, std::uint64_t& unreadable) {
     // The page's writer moves large blocks of its own; the stdio buffer would only add a copy.
@@ -83,28 +81,23 @@ Outcome convert(std::FILE* script, PageFile& page, std::string_view title, std::
     ThreadedSink sink([&page](std::string_view block) {
         return std::fwrite(block.data(), 1, block.size(), page.stream()) == block.size();
     });
-    PageWriter writer(sink.pageSink());
-    ScriptDecoder reader(
-        [&writer](const ScriptRow& row) { writer.writeRow(row.name, row.text); });
-
-    writer.writeHead(title);
-    // Not zero-filled: a small script pays only for the bytes it reads.
-    const std::unique_ptr<char[]> block(new char[kScriptBlockSize]);
+    bool written = false;
     try {
+        Converter converter({std::string(title), {}}, sink.pageSink());
+        // Not zero-filled: a small script pays only for the bytes it reads.
+        const std::unique_ptr<char[]> block(new char[kScriptBlockSize]);
         // Reading stops where the script ends, at a 0x1A, or where the page can no longer be written.
         std::ptrdiff_t got = 0;
-        while (!reader.ended() && !writer.failed() &&
-               (got = platform::readSome(script, block.get(), kScriptBlockSize)) > 0) {
-            reader.feed({block.get(), static_cast<std::size_t>(got)});
+        while (!converter.done() && (got = platform::readSome(script, block.get(), kScriptBlockSize)) > 0) {
+            converter.feed({block.get(), static_cast<std::size_t>(got)});
         }
         if (got < 0) return Outcome::kReadFailed;
-        reader.finish();
-        unreadable = reader.unreadable();
+        written = converter.finish();
+        unreadable = converter.unreadable();
     } catch (const std::bad_alloc&) {
         return Outcome::kReadFailed;  // a line longer than the memory there is to hold it
     }
-    writer.writeFoot();
-    return writer.finish() && sink.finish() && page.commit() ? Outcome::kConverted : Outcome::kWriteFailed;
+    return written && sink.finish() && page.commit() ? Outcome::kConverted : Outcome::kWriteFailed;
 }
 
 int runNamed(platform::Console& console, const std::vector<FileName>& names) {

@@ -16,14 +16,14 @@ constexpr auto kHeadBeforeTitle = withCrLf(
     "<html>\n"
     "<head>\n"
     "\t<title>");
-constexpr auto kHeadAfterTitle = withCrLf(
+constexpr auto kHeadBeforeAuthor = withCrLf(
     "</title>\n"
-    // "\t<meta name=\"Copyright\" content=\"ここに名前を入れてください\">\n"
-    "\t<meta name=\"Copyright\" content=\"\x82\xb1\x82\xb1\x82\xc9\x96\xbc\x91O\x82\xf0"
-    "\x93\xfc\x82\xea\x82\xc4\x82\xad\x82\xbe\x82\xb3\x82\xa2\">\n"
-    // "\t<meta name=\"Reply-to\" content=\"ここにメールアドレスを入れてください\">\n"
-    "\t<meta name=\"Reply-to\" content=\"\x82\xb1\x82\xb1\x82\xc9\x83\x81\x81[\x83\x8b\x83"
-    "A\x83h\x83\x8c\x83X\x82\xf0\x93\xfc\x82\xea\x82\xc4\x82\xad\x82\xbe\x82\xb3\x82\xa2\">\n"
+    "\t<meta name=\"Copyright\" content=\"");
+constexpr auto kHeadBeforeAddress = withCrLf(
+    "\">\n"
+    "\t<meta name=\"Reply-to\" content=\"");
+constexpr auto kHeadAfterAddress = withCrLf(
+    "\">\n"
     "</head>\n"
     "\n"
     "<body bgcolor=\"#ffffff\"\n"
@@ -31,6 +31,15 @@ constexpr auto kHeadAfterTitle = withCrLf(
     "      vlink=\"#884422\">\n"
     "\t\n"
     "\t<table cellpadding=\"4\">\n");
+
+// What stands for the author's name and e-mail address until they are filled in.
+// "ここに名前を入れてください"
+constexpr std::string_view kAuthorPlaceholder =
+    "\x82\xb1\x82\xb1\x82\xc9\x96\xbc\x91O\x82\xf0\x93\xfc\x82\xea\x82\xc4\x82\xad\x82\xbe\x82\xb3\x82\xa2";
+// "ここにメールアドレスを入れてください"
+constexpr std::string_view kAddressPlaceholder =
+    "\x82\xb1\x82\xb1\x82\xc9\x83\x81\x81[\x83\x8b\x83" "A\x83h\x83\x8c\x83X\x82\xf0\x93\xfc\x82\xea\x82\xc4"
+    "\x82\xad\x82\xbe\x82\xb3\x82\xa2";
 
 constexpr auto kRowBeforeName = withCrLf(
     "\t\t<tr>\n"
@@ -42,20 +51,22 @@ constexpr auto kRowAfterText = withCrLf(
     "</td>\n"
     "\t\t</tr>\n");
 
-constexpr auto kFoot = withCrLf(
+constexpr auto kFootBeforeAuthor = withCrLf(
     "\t</table>\n"
     "</body>\n"
     "\n"
     "<address>\n"
-    // "\t制作:<strong>ここに名前を入れてください</strong>\n"
-    "\t\x90\xa7\x8d\xec:<strong>\x82\xb1\x82\xb1\x82\xc9\x96\xbc\x91O\x82\xf0"
-    "\x93\xfc\x82\xea\x82\xc4\x82\xad\x82\xbe\x82\xb3\x82\xa2</strong>\n"
+    // "\t制作:<strong>"
+    "\t\x90\xa7\x8d\xec:<strong>");
+constexpr auto kFootAfterAuthor = withCrLf(
+    "</strong>\n"
     "</address>\n"
     "</html>\n");
 
 }  // namespace
 
-PageWriter::PageWriter(PageSink sink) : sink_(std::move(sink)), buffer_(new char[kPageBufferSize]) {}
+PageWriter::PageWriter(PageSink sink, Credits credits)
+    : sink_(std::move(sink)), credits_(std::move(credits)), buffer_(new char[kPageBufferSize]) {}
 
 void PageWriter::writeHead(std::string_view title) {
     append(kHeadBeforeTitle.view());
@@ -63,7 +74,11 @@ void PageWriter::writeHead(std::string_view title) {
     std::string titleBytes;
     appendWithCrLf(titleBytes, title);
     append(titleBytes);
-    append(kHeadAfterTitle.view());
+    append(kHeadBeforeAuthor.view());
+    append(author());
+    append(kHeadBeforeAddress.view());
+    append(credits_.address.empty() ? kAddressPlaceholder : credits_.address);
+    append(kHeadAfterAddress.view());
 }
 
 void PageWriter::writeRow(std::string_view name, std::string_view text) {
@@ -91,7 +106,15 @@ void PageWriter::writeRow(std::string_view name, std::string_view text) {
     used_ = out - buffer_.get();
 }
 
-void PageWriter::writeFoot() { append(kFoot.view()); }
+void PageWriter::writeFoot() {
+    append(kFootBeforeAuthor.view());
+    append(author());
+    append(kFootAfterAuthor.view());
+}
+
+std::string_view PageWriter::author() const {
+    return credits_.author.empty() ? kAuthorPlaceholder : std::string_view(credits_.author);
+}
 
 bool PageWriter::finish() {
     flush();

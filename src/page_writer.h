@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <functional>
 #include <memory>
+#include <string>
 #include <string_view>
 
 namespace taletab {
@@ -20,9 +21,17 @@ using PageBuffer = std::unique_ptr<char[]>;
 // place (one that writes later does), so the writer never copies a block.
 using PageSink = std::function<bool(PageBuffer& buffer, std::size_t size)>;
 
+// The author's name and e-mail address, in Shift-JIS, copied into the page
+// byte for byte where it holds placeholders for them; one left empty keeps
+// its placeholder.
+struct Credits {
+    std::string author;
+    std::string address;
+};
+
 class PageWriter {
 public:
-    explicit PageWriter(PageSink sink);
+    explicit PageWriter(PageSink sink, Credits credits = {});
 
     // Call in this order: head once, any number of rows, foot once, finish.
     // Title, names and texts are copied byte for byte, markup and all.
@@ -40,8 +49,10 @@ public:
 private:
     void append(std::string_view bytes);
     void flush();
+    std::string_view author() const;
 
     PageSink sink_;
+    Credits credits_;
     // Not zero-filled: a small page then costs only the memory it uses.
     PageBuffer buffer_;
     std::size_t used_ = 0;

@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "code_page_932.h"
-#include "page_writer.h"
+#include "converter.h"
 #include "script_generator.h"
 #include "unicode.h"
 
@@ -389,16 +389,12 @@ TEST(UnreadableTest, CharactersThatCannotBeReadAreCounted) {
 // Shift-JIS, to the byte.
 std::string page(std::string_view script, std::size_t blockSize) {
     std::string out;
-    PageWriter writer([&out](PageBuffer& buffer, std::size_t size) {
-        out.append(buffer.get(), size);
+    Converter converter({"page.htm", {}}, [&out](std::string_view block) {
+        out += block;
         return true;
     });
-    ScriptDecoder decoder([&writer](const ScriptRow& row) { writer.writeRow(row.name, row.text); });
-    writer.writeHead("page.htm");
-    for (std::size_t at = 0; at < script.size(); at += blockSize) decoder.feed(script.substr(at, blockSize));
-    decoder.finish();
-    writer.writeFoot();
-    EXPECT_TRUE(writer.finish());
+    for (std::size_t at = 0; at < script.size(); at += blockSize) converter.feed(script.substr(at, blockSize));
+    EXPECT_TRUE(converter.finish());
     return out;
 }
 
