@@ -1,0 +1,22 @@
+# Puts the page together: page.html with the worker's script (the module,
+# convert.js and worker.js) and the page's own script (page.js) in place of
+# its two markers. Run as: cmake -DSOURCE=web -DMODULE=... -DOUTPUT=... -P assemble_page.cmake
+file(READ ${SOURCE}/page.html page)
+file(READ ${MODULE} module)
+file(READ ${SOURCE}/convert.js convert)
+file(READ ${SOURCE}/worker.js worker)
+file(READ ${SOURCE}/page.js page_script)
+set(worker_script "${module}\n${convert}\n${worker}")
+# Inside a script element these would end it early, or change how it ends.
+foreach(part worker_script page_script)
+  string(TOLOWER "${${part}}" lower)
+  foreach(bad "</script" "<!--")
+    string(FIND "${lower}" "${bad}" at)
+    if(NOT at EQUAL -1)
+      message(FATAL_ERROR "${part} holds ${bad}, which would break the page")
+    endif()
+  endforeach()
+endforeach()
+string(REPLACE "@WORKER_SCRIPT@" "${worker_script}" page "${page}")
+string(REPLACE "@PAGE_SCRIPT@" "${page_script}" page "${page}")
+file(WRITE ${OUTPUT} "${page}")
