@@ -32,9 +32,10 @@ function utf16In(taletab, text) {
 
 // The page of `file` (a Blob) for `details` ({title, author, address}).
 // `onProgress(bytesRead)` is called after each block. Resolves to
-// {page, preview, encoding, rows, unreadable} where page and preview are
-// Blobs of type text/html;charset=Shift_JIS and preview is null when it would
-// be the whole page; or to {error: 'empty' | 'binary'} for a file that is no script.
+// {page, preview, partial, encoding, rows, unreadable} where page and preview
+// are Blobs of type text/html;charset=Shift_JIS, the preview showing only the
+// page's beginning where `partial`; or to {error: 'empty' | 'binary'} for a
+// file that is no script.
 async function convertScript(taletab, file, details, onProgress = () => {}) {
   const head = new Uint8Array(await file.slice(0, SNIFFED_BYTES).arrayBuffer());
   const refused = notAScript(head);
@@ -88,7 +89,8 @@ async function convertScript(taletab, file, details, onProgress = () => {}) {
     const page = new Blob(blobs, {type});
     return {
       page,
-      preview: page.size > PREVIEW_BYTES ? previewOf(previewParts, type) : null,
+      preview: page.size > PREVIEW_BYTES ? new Blob([previewOf(previewParts)], {type}) : page,
+      partial: page.size > PREVIEW_BYTES,
       encoding: ENCODINGS[taletab._taletab_encoding(converter)],
       rows: taletab._taletab_rows(converter),
       unreadable: taletab._taletab_unreadable(converter),
@@ -102,7 +104,7 @@ async function convertScript(taletab, file, details, onProgress = () => {}) {
 
 // The page's first PREVIEW_BYTES, up to the end of a line (an LF is never
 // part of a Shift-JIS character, so no character is cut).
-function previewOf(parts, type) {
+function previewOf(parts) {
   const bytes = new Uint8Array(PREVIEW_BYTES);
   let filled = 0;
   for (const part of parts) {
@@ -111,7 +113,7 @@ function previewOf(parts, type) {
     filled += taken;
   }
   const end = bytes.lastIndexOf(0x0a, filled - 1) + 1;
-  return new Blob([bytes.subarray(0, end)], {type});
+  return bytes.subarray(0, end);
 }
 
 if (typeof module !== 'undefined') module.exports = {convertScript};

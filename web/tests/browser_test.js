@@ -1,0 +1,229 @@
+// The browser page in headless Chromium, used as a writer would: opened from
+// a file, a script chosen (with the file input, by keyboard or dropped), the
+// page saved and compared byte for byte with the program's, the preview and
+// the fill-in fields checked, files that are no script refused, and not one
+// request made beyond the page's own file and the Blobs it makes.
+//
+//   node browser_test.js PAGE PROGRAM SOURCE_DIR [CHROMIUM]
+const assert = require('node:assert/strict');
+const {execFileSync} = require('node:child_process');
+const fs = require('node:fs');
+const os = require('node:os');
+const path = require('node:path');
+const {test, before, after} = require('node:test');
+const {launch} = require('./chromium.js');
+
+const [pagePath, program, source, chromiumPath] = process.argv.slice(2).map((arg, i) => (i < 3 ? path.resolve(arg) : arg));
+const work = fs.mkdtempSync(path.join(os.tmpdir(), 'taletab-browser-'));
+const scene = path.join(source, 'examples', 'scene.txt');
+const sjis = new TextDecoder('shift_jis');
+const AUTHOR_PLACEHOLDER = 'ここに名前を入れてください';
+const ADDRESS_PLACEHOLDER = 'ここにメールアドレスを入れてください';
+
+let browser;
+before(async () => { browser = await launch(chromiumPath); });
+after(async () => {
+  await browser.close();
+  fs.rmSync(work, {recursive: true, force: true});
+});
+
+function put(name, bytes) {
+  const file = path.join(work, name);
+  fs.writeFileSync(file, bytes);
+  return file;
+}
+
+// The page the program writes for the script under the name `title`.
+function byProgram(script, title) {
+  const folder = fs.mkdtempSync(path.join(work, 'program-'));
+  fs.copyFileSync(script, path.join(folder, 'script.txt'));
+  execFileSync(program, ['script.txt', title], {cwd: folder});
+  return fs.readFileSync(path.join(folder, title));
+}
+
+// A tab with the page opened from its file, in the given language; every
+// request that any of its documents or workers makes is kept in `requests`.
+async function open(locale = 'ja-JP') {
+  const context = await browser.newContext({acceptDownloads: true, locale});
+  const requests = [];
+  context.on('request', (request) => requests.push(request));
+  const tab = await context.newPage();
+  await tab.goto(`file://${path.resolve(pagePath)}`);
+  return {tab, requests, context};
+}
+
+const conversions = (tab) => tab.evaluate(() => Number(document.body.dataset.conversions || 0));
+
+// Waits for the conversion after `done` earlier ones to end; its state.
+async function converted(tab, done) {
+  await tab.waitForFunction((n) => Number(document.body.dataset.conversions || 0) > n, done);
+  return tab.evaluate(() => document.body.dataset.state);
+}
+
+async function choose(tab, file) {
+  const done = await conversions(tab);
+  await tab.setInputFiles('#file', file);
+  return converted(tab, done);
+}
+
+async function saved(tab) {
+  const [download] = await Promise.all([tab.waitForEvent('download'), tab.click('#save')]);
+  return {name: download.suggestedFilename(), bytes: fs.readFileSync(await download.path())};
+}
+
+// The preview's document, once the latest preview has loaded.
+async function previewFrame(tab) {
+  await tab.waitForFunction(() => document.body.dataset.previewShown === document.querySelector('#preview').src);
+  const element = await tab.$('#preview');
+  return element.contentFrame();
+}
+
+// Nothing went out but the page's own file and the Blobs it made: any other
+// request was refused by the page's policy before it was sent.
+async function onlyLocal(requests) {
+  const sent = [];
+  for (const request of requests) {
+    if (/^(file|blob|data):/.test(request.url())) continue;
+    await request.response();  // null once it has failed
+    if (request.failure()?.errorText !== 'csp') sent.push(request.url());
+  }
+  assert.deepEqual(sent, [], 'the page asked for nothing beyond its file and its Blobs');
+}
+
+test('a chosen script becomes the program\'s page, shown and saved', async () => {
+  const {tab, requests, context} = await open();
+  assert.equal(await choose(tab, scene), 'done');
+  assert.equal(await tab.getAttribute('#page-name', 'placeholder'), 'scene.htm');
+  const lines = fs.readFileSync(scene).toString('latin1').split('\r\n').slice(0, -1);
+  assert.match(await tab.textContent('#summary'), new RegExp(`Shift-JIS として読み、${lines.length} 行`));
+
+  const {name, bytes} = await saved(tab);
+  assert.equal(name, 'scene.htm');
+  assert.deepEqual(bytes, byProgram(scene, 'scene.htm'));
+
+  // The preview shows the rows as a browser reads the saved page: in Shift-JIS.
+  const frame = await previewFrame(tab);
+  const rows = await frame.$$eval('tr', (trs) => trs.map((tr) => {
+    const [name, text] = tr.querySelectorAll('td');
+    return [name.querySelector('b').innerHTML, text.innerHTML];
+  }));
+  const expected = lines.map((line) => sjis.decode(Buffer.from(line, 'latin1')).split('\t'))
+    .map((fields) => [fields[0], fields.length > 1 ? fields[fields.length - 1] : '\u3000']);
+  assert.deepEqual(rows, expected);
+  assert.equal(await frame.evaluate(() => document.characterSet), 'Shift_JIS');
+  await onlyLocal(requests);
+  await context.close();
+});
+
+test('the page name is the title as the program writes it, and the fields fill the placeholders escaped', async () => {
+  const {tab, requests, context} = await open();
+  await choose(tab, scene);
+  const author = 'A&B <"劇団😀">';
+  const address = 'x"y@example.jp';
+  // All three at once: typing settles before the page is made again.
+  const done = await conversions(tab);
+  await tab.evaluate(([name, author, address]) => {
+    for (const [id, value] of [['page-name', name], ['author', author], ['address', address]]) {
+      document.getElementById(id).value = value;
+    }
+    document.getElementById('address').dispatchEvent(new Event('input'));
+  }, ['台本😀.htm', author, address]);
+  assert.equal(await converted(tab, done), 'done');
+  assert.equal(await tab.getAttribute('#save', 'download'), '台本😀.htm');
+  const frame = await previewFrame(tab);
+  assert.equal(await frame.evaluate(() => document.title), '台本😀.htm');
+  assert.equal(await frame.evaluate(() => document.querySelector('meta[name="Copyright"]').content), author);
+  assert.ok((await frame.evaluate(() => document.body.textContent)).includes(author));
+
+  // The program's page with its placeholders replaced by the fields, escaped, a character
+  // Shift-JIS lacks as its reference (compared as read back from Shift-JIS).
+  const {bytes} = await saved(tab);
+  const escaped = (text) => text.replace(/&/g, '&amp;').replace(/</g, '&lt;').replace(/>/g, '&gt;')
+    .replace(/"/g, '&quot;').replace('😀', '&#x1F600;');
+  const expected = sjis.decode(byProgram(scene, '台本😀.htm'))
+    .replaceAll(AUTHOR_PLACEHOLDER, escaped(author)).replace(ADDRESS_PLACEHOLDER, escaped(address));
+  assert.equal(sjis.decode(bytes), expected);
+  await onlyLocal(requests);
+  await context.close();
+});
+
+test('a file that is no script gets a message and no page', async () => {
+  const {tab, requests, context} = await open();
+  for (const [label, bytes, message] of [
+    ['empty', Buffer.alloc(0), /空で、脚本の行がありません/],
+    ['binary', Buffer.concat([Buffer.from('\x89PNG\r\n\x1a\n\0\0\0\rIHDR', 'latin1'), fs.readFileSync(scene)]), /脚本（テキストファイル）ではない/],
+  ]) {
+    await choose(tab, scene);  // a page first, which the refused file must take away
+    assert.equal(await choose(tab, put(`${label}.txt`, bytes)), 'refused', label);
+    assert.match(await tab.textContent('#message'), message, label);
+    assert.equal(await tab.isVisible('#result'), false, label);
+    assert.equal(await tab.isVisible('#preview'), false, label);
+    assert.equal(await tab.getAttribute('#save', 'href'), null, label);
+  }
+  await onlyLocal(requests);
+  await context.close();
+});
+
+test('markup in a script that would fetch something fetches nothing in the preview', async () => {
+  const {tab, requests, context} = await open();
+  const script = put('fetching.txt', 'A\t<img src="http://127.0.0.1:9/x.png"><link rel="stylesheet" href="https://127.0.0.1:9/s.css">\r\n' +
+                                     'B\t<iframe src="http://127.0.0.1:9/"></iframe><script src="http://127.0.0.1:9/s.js"></script>\r\n');
+  assert.equal(await choose(tab, script), 'done');
+  const frame = await previewFrame(tab);
+  assert.equal(await frame.$$eval('img', (images) => images.length), 1);
+  await onlyLocal(requests);
+  await context.close();
+});
+
+test('chosen by keyboard alone, or dropped', async () => {
+  const {tab, requests, context} = await open();
+  // Tab reaches the file input (behind the drop zone's label), and the space bar opens the file chooser.
+  let focused = '';
+  for (let i = 0; i < 5 && focused !== 'file'; i++) {
+    await tab.keyboard.press('Tab');
+    focused = await tab.evaluate(() => document.activeElement.id);
+  }
+  assert.equal(focused, 'file');
+  let done = await conversions(tab);
+  const [chooser] = await Promise.all([tab.waitForEvent('filechooser'), tab.keyboard.press(' ')]);
+  await chooser.setFiles(scene);
+  assert.equal(await converted(tab, done), 'done');
+  // The save link is reachable by keyboard too.
+  const [download] = await Promise.all([tab.waitForEvent('download'), tab.focus('#save').then(() => tab.keyboard.press('Enter'))]);
+  assert.deepEqual(fs.readFileSync(await download.path()), byProgram(scene, 'scene.htm'));
+
+  done = await conversions(tab);
+  await tab.evaluate((script) => {
+    const data = new DataTransfer();
+    data.items.add(new File([script], '第二稿.txt'));
+    document.getElementById('drop').dispatchEvent(new DragEvent('drop', {dataTransfer: data, bubbles: true, cancelable: true}));
+  }, 'ハルカ\tうん。\r\n');
+  assert.equal(await converted(tab, done), 'done');
+  assert.equal(await tab.getAttribute('#page-name', 'placeholder'), '第二稿.htm');
+  assert.match(await tab.textContent('#summary'), /UTF-8 として読み、1 行/);
+  await onlyLocal(requests);
+  await context.close();
+});
+
+test('in English where the browser prefers another language, and switched back to Japanese', async () => {
+  const {tab, context} = await open('en-US');
+  assert.equal(await tab.textContent('h1'), 'Turn a script into an HTML page');
+  assert.equal(await choose(tab, scene), 'done');
+  assert.match(await tab.textContent('#summary'), /^Read as Shift-JIS: \d+ rows\.$/);
+  await tab.click('#language');
+  assert.equal(await tab.textContent('h1'), '脚本をHTMLページに変換');
+  assert.match(await tab.textContent('#summary'), /Shift-JIS として読み/);
+  assert.equal(await tab.evaluate(() => document.documentElement.lang), 'ja');
+  await context.close();
+});
+
+test('a large page is saved whole and previewed in part', async () => {
+  const {tab, context} = await open();
+  const script = put('long.txt', Buffer.concat(Array(3000).fill(fs.readFileSync(scene))));
+  assert.equal(await choose(tab, script), 'done');
+  assert.equal(await tab.isVisible('#preview-note'), true);
+  assert.match(await tab.textContent('#preview-note'), /プレビューはページの先頭 1 MB だけです/);
+  const {bytes} = await saved(tab);
+  assert.deepEqual(bytes, byProgram(script, 'long.htm'));
+  await context.close();
+});
