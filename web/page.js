@@ -134,7 +134,7 @@
   function choose(chosen) {
     if (!chosen) return;
     file = chosen;
-    pageName.value = '';
+    pageName.value = defaultPageName();
     show('idle', null);
     convert();
   }

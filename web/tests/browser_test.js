@@ -93,7 +93,7 @@ async function onlyLocal(requests) {
 test('a chosen script becomes the program\'s page, shown and saved', async () => {
   const {tab, requests, context} = await open();
   assert.equal(await choose(tab, scene), 'done');
-  assert.equal(await tab.getAttribute('#page-name', 'placeholder'), 'scene.htm');
+  assert.equal(await tab.inputValue('#page-name'), 'scene.htm');
   const lines = fs.readFileSync(scene).toString('latin1').split('\r\n').slice(0, -1);
   assert.match(await tab.textContent('#summary'), new RegExp(`Shift-JIS として読み、${lines.length} 行`));
 
@@ -199,7 +199,7 @@ test('chosen by keyboard alone, or dropped', async () => {
     document.getElementById('drop').dispatchEvent(new DragEvent('drop', {dataTransfer: data, bubbles: true, cancelable: true}));
   }, 'ハルカ\tうん。\r\n');
   assert.equal(await converted(tab, done), 'done');
-  assert.equal(await tab.getAttribute('#page-name', 'placeholder'), '第二稿.htm');
+  assert.equal(await tab.inputValue('#page-name'), '第二稿.htm');
   assert.match(await tab.textContent('#summary'), /UTF-8 として読み、1 行/);
   await onlyLocal(requests);
   await context.close();
