@@ -42,24 +42,26 @@ async function convertScript(taletab, file, details, onProgress = () => {}) {
   if (refused) return {error: refused};
 
   const type = 'text/html;charset=Shift_JIS';
+  // The page goes through one buffer into Blobs of BLOB_PART_BYTES: a
+  // Blob costs the more the more parts it is made of, and a buffer per block
+  // would cost an allocation each.
   const blobs = [];
-  let parts = [];
-  let partBytes = 0;
-  const previewParts = [];
-  let previewBytes = 0;
-  taletab.takeBlock = (view) => {
-    const block = view.slice();
-    if (previewBytes <= PREVIEW_BYTES) {
-      previewParts.push(block);
-      previewBytes += block.length;
+  const staging = new Uint8Array(BLOB_PART_BYTES);
+  let staged = 0;
+  const preview = new Uint8Array(PREVIEW_BYTES);
+  let previewed = 0;
+  taletab.takeBlock = (block) => {
+    if (previewed < PREVIEW_BYTES) {
+      const taken = block.subarray(0, PREVIEW_BYTES - previewed);
+      preview.set(taken, previewed);
+      previewed += taken.length;
     }
-    parts.push(block);
-    partBytes += block.length;
-    if (partBytes >= BLOB_PART_BYTES) {
-      blobs.push(new Blob(parts));
-      parts = [];
-      partBytes = 0;
+    if (staged + block.length > staging.length) {
+      blobs.push(new Blob([staging.subarray(0, staged)]));
+      staged = 0;
     }
+    staging.set(block, staged);
+    staged += block.length;
   };
 
   const texts = [details.title, details.author || '', details.address || ''].map((text) => utf16In(taletab, text));
@@ -85,11 +87,11 @@ async function convertScript(taletab, file, details, onProgress = () => {}) {
       }
     }
     taletab._taletab_finish(converter);
-    blobs.push(new Blob(parts));
+    blobs.push(new Blob([staging.subarray(0, staged)]));
     const page = new Blob(blobs, {type});
     return {
       page,
-      preview: page.size > PREVIEW_BYTES ? new Blob([previewOf(previewParts)], {type}) : page,
+      preview: page.size > PREVIEW_BYTES ? new Blob([toLastLine(preview)], {type}) : page,
       partial: page.size > PREVIEW_BYTES,
       encoding: ENCODINGS[taletab._taletab_encoding(converter)],
       rows: taletab._taletab_rows(converter),
@@ -102,18 +104,10 @@ async function convertScript(taletab, file, details, onProgress = () => {}) {
   }
 }
 
-// The page's first PREVIEW_BYTES, up to the end of a line (an LF is never
-// part of a Shift-JIS character, so no character is cut).
-function previewOf(parts) {
-  const bytes = new Uint8Array(PREVIEW_BYTES);
-  let filled = 0;
-  for (const part of parts) {
-    const taken = Math.min(part.length, PREVIEW_BYTES - filled);
-    bytes.set(part.subarray(0, taken), filled);
-    filled += taken;
-  }
-  const end = bytes.lastIndexOf(0x0a, filled - 1) + 1;
-  return bytes.subarray(0, end);
+// The bytes up to the end of their last line (an LF is never part of a
+// Shift-JIS character, so no character is cut).
+function toLastLine(bytes) {
+  return bytes.subarray(0, bytes.lastIndexOf(0x0a) + 1);
 }
 
 if (typeof module !== 'undefined') module.exports = {convertScript};

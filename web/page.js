@@ -53,6 +53,8 @@
   const preferred = (navigator.languages && navigator.languages[0]) || navigator.language || 'ja';
   let language = /^ja\b/i.test(preferred) ? 'ja' : 'en';
   let file = null, worker = null, shown = null, urls = [], settle = 0;
+  // A worker started before it is needed has its module ready when a file comes.
+  let spare = new Worker(workerUrl);
 
   function megabytes(bytes) {
     return `${(bytes / (1024 * 1024)).toLocaleString(language, {maximumFractionDigits: 1})} MB`;
@@ -108,13 +110,15 @@
     progress.hidden = true;
     if (!file) return;
     const started = performance.now();
-    const running = new Worker(workerUrl);
+    const running = spare || new Worker(workerUrl);
+    spare = null;
     worker = running;
     document.body.dataset.state = 'converting';
     const showProgress = setTimeout(() => { progress.value = 0; progress.hidden = false; }, PROGRESS_AFTER_MS);
     const end = (outcome) => {
       clearTimeout(showProgress);
       running.terminate();
+      spare = spare || new Worker(workerUrl);
       if (worker !== running) return;
       worker = null;
       progress.hidden = true;

@@ -1,0 +1,132 @@
+// The browser page's benchmark: prints how long generated scripts of 10 MB
+// and 200 MB take to be converted and ready to save in headless Chromium,
+// the browser's memory meanwhile, and the WebAssembly conversion under node
+// against the program on the same script. Figures only: the goals are under
+// 0.5 s and under 10 s in the browser, and within 3 times the program.
+//
+//   node web/bench.js [--sizes 10,200] [--rounds 3]
+//
+// Needs the web build (build-web), the program (build/taletab) and
+// npm ci --prefix web/tests. Scripts go to $TALETAB_BENCH_DIR (default /tmp/taletab-bench).
+const {execFileSync} = require('node:child_process');
+const fs = require('node:fs');
+const os = require('node:os');
+const path = require('node:path');
+const {launch} = require('./tests/chromium.js');
+const {convertScript} = require('./convert.js');
+
+const root = path.join(__dirname, '..');
+const option = (name, fallback) => {
+  const at = process.argv.indexOf(`--${name}`);
+  return at < 0 ? fallback : process.argv[at + 1];
+};
+const SIZES = option('sizes', '10,200').split(',').map(Number);
+const ROUNDS = Number(option('rounds', '3'));
+const MB = 1000 * 1000;
+const work = process.env.TALETAB_BENCH_DIR || '/tmp/taletab-bench';
+const page = path.join(root, 'build-web', 'taletab.html');
+const program = path.join(root, 'build', 'taletab');
+
+async function scriptOf(megabytes) {
+  const file = path.join(work, `web-${megabytes}m.txt`);
+  if (!fs.existsSync(file)) {
+    fs.mkdirSync(work, {recursive: true});
+    const generator = await require(path.join(root, 'build-web', 'web', 'tests', 'generated_scripts.js'))();
+    const at = generator._taletab_generate(megabytes, megabytes * MB);
+    fs.writeFileSync(file, generator.HEAPU8.subarray(at, at + generator._taletab_generated_size()));
+  }
+  return file;
+}
+
+const best = (times) => Math.min(...times);
+
+function programSeconds(script) {
+  const folder = fs.mkdtempSync(path.join(os.tmpdir(), 'taletab-bench-'));
+  try {
+    const times = [];
+    for (let i = 0; i < ROUNDS; i++) {
+      const started = process.hrtime.bigint();
+      execFileSync(program, [script, path.join(folder, 'page.htm')]);
+      times.push(Number(process.hrtime.bigint() - started) / 1e9);
+    }
+    return best(times);
+  } finally {
+    fs.rmSync(folder, {recursive: true, force: true});
+  }
+}
+
+async function nodeSeconds(taletab, script) {
+  const file = new Blob([fs.readFileSync(script)]);
+  const times = [];
+  for (let i = 0; i < ROUNDS; i++) {
+    const started = process.hrtime.bigint();
+    await convertScript(taletab, file, {title: 'page.htm'});
+    times.push(Number(process.hrtime.bigint() - started) / 1e9);
+  }
+  return best(times);
+}
+
+// The memory of every process this one started (the browser's), in bytes:
+// their proportional set sizes, which count memory they share once.
+function browserMemory() {
+  const pid = process.pid;
+  const children = new Map();
+  for (const entry of fs.readdirSync('/proc')) {
+    if (!/^\d+$/.test(entry)) continue;
+    try {
+      const parent = Number(fs.readFileSync(`/proc/${entry}/stat`, 'utf8').split(') ')[1].split(' ')[1]);
+      children.set(Number(entry), parent);
+    } catch { /* gone meanwhile */ }
+  }
+  let bytes = 0;
+  const family = new Set([pid]);
+  for (let grew = true; grew;) {
+    grew = false;
+    for (const [child, parent] of children) {
+      if (family.has(parent) && !family.has(child)) { family.add(child); grew = true; }
+    }
+  }
+  family.delete(pid);
+  for (const member of family) {
+    try {
+      bytes += Number(/^Pss:\s+(\d+) kB/m.exec(fs.readFileSync(`/proc/${member}/smaps_rollup`, 'utf8'))[1]) * 1024;
+    } catch { /* gone meanwhile */ }
+  }
+  return bytes;
+}
+
+async function browserRound(browser, script) {
+  const context = await browser.newContext({locale: 'ja-JP'});
+  const tab = await context.newPage();
+  await tab.goto(`file://${page}`);
+  let peak = browserMemory();
+  const sampler = setInterval(() => { peak = Math.max(peak, browserMemory()); }, 100);
+  await tab.setInputFiles('#file', script);
+  await tab.waitForFunction(() => document.body.dataset.state === 'done', null, {timeout: 120000, polling: 50});
+  clearInterval(sampler);
+  const seconds = Number(await tab.evaluate(() => document.body.dataset.convertMs)) / 1000;
+  const heap = await tab.evaluate(() => performance.memory.usedJSHeapSize);
+  await context.close();
+  return {seconds, peak, heap};
+}
+
+(async () => {
+  const taletab = await require(path.join(root, 'build-web', 'web', 'taletab_module.js'))();
+  const browser = await launch();
+  console.log(`${os.cpus()[0].model}, ${os.cpus().length} cores; best of ${ROUNDS} rounds`);
+  console.log('script   | browser: ready to save | browser peak memory | page JS heap | wasm (node) | program | wasm/program');
+  for (const megabytes of SIZES) {
+    const script = await scriptOf(megabytes);
+    const rounds = [];
+    for (let i = 0; i < ROUNDS; i++) rounds.push(await browserRound(browser, script));
+    const fastest = rounds.reduce((a, b) => (b.seconds < a.seconds ? b : a));
+    const wasm = await nodeSeconds(taletab, script);
+    const native = programSeconds(script);
+    const mib = (bytes) => `${(bytes / 1024 / 1024).toFixed(0)} MiB`;
+    console.log([`${megabytes} MB`.padEnd(8), `${fastest.seconds.toFixed(3)} s`.padStart(22),
+                 mib(Math.max(...rounds.map((r) => r.peak))).padStart(19), mib(fastest.heap).padStart(12),
+                 `${wasm.toFixed(3)} s`.padStart(11), `${native.toFixed(3)} s`.padStart(7),
+                 `${(wasm / native).toFixed(2)}x`.padStart(12)].join(' | '));
+  }
+  await browser.close();
+})();
