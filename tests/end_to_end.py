@@ -38,8 +38,8 @@ NOBODY = 65534
 # A sanitized program reserves far more address space than any limit a test sets.
 SANITIZED = os.environ.get("TALETAB_SANITIZED") in ("address", "thread")
 # ThreadSanitizer holds a signal back until the call it arrives in returns, and
-# a read from a FIFO that never ends does not return: interruptions go untested there.
-INTERRUPTIBLE = not os.environ.get("TALETAB_SANITIZED") == "thread"
+# a read from a FIFO that never ends does not return: signals go untested there.
+SIGNALS_REACH_A_READ = not os.environ.get("TALETAB_SANITIZED") == "thread"
 
 if ROOT:
     # Some runs are as another user, who may not reach the build folder: they run a copy anyone may run.
@@ -676,8 +676,8 @@ class EndToEnd(unittest.TestCase):
         self.assertEqual(self.run_taletab("long.txt", "page.htm", before=small_file_limit),
                          (4, BANNER + message(PAGE_WRITE_FAILED, "page.htm")))
         self.assertFalse((self.dir / "made.htm").exists())
-        if INTERRUPTIBLE:
-            status, stdout = self.interrupt("page.htm", signal.SIGINT)
+        if SIGNALS_REACH_A_READ:
+            status, stdout = self.end_by_signal("page.htm", signal.SIGINT)
             self.assertEqual((status, stdout), (-signal.SIGINT, BANNER))
             self.assertFalse((self.dir / "made.htm").exists())
         self.assertEqual(leftovers(self.dir), [])
@@ -822,11 +822,11 @@ class EndToEnd(unittest.TestCase):
                 self.assertIn(flag, flags.split()[0], "the flag is kept")
                 self.assertEqual(leftovers(flagged), [])
 
-    # Interruptions and a lost standard output
+    # Signals and a lost standard output
 
     @unittest.skipUnless(sys.platform.startswith("linux"), "signals and FIFOs (wine turns SIGINT into Ctrl-C)")
-    @unittest.skipUnless(INTERRUPTIBLE, "ThreadSanitizer holds signals during a blocked read")
-    def test_an_interruption_removes_the_temporary_file(self):
+    @unittest.skipUnless(SIGNALS_REACH_A_READ, "ThreadSanitizer holds signals during a blocked read")
+    def test_a_signal_removes_the_temporary_file(self):
         self.put("alone.htm", OLD_PAGE)
         self.put("linked.htm", OLD_PAGE)
         os.link(self.dir / "linked.htm", self.dir / "other.htm")
@@ -839,14 +839,14 @@ class EndToEnd(unittest.TestCase):
         for page in ["alone.htm", "linked.htm", "new.htm"]:
             for signal_number in signals:
                 with self.subTest(page=page, signal=signal_number.name):
-                    status, stdout = self.interrupt(page, signal_number)
+                    status, stdout = self.end_by_signal(page, signal_number)
                     if not WINE:
                         self.assertEqual(status, -signal_number, "ended by that signal")
                     self.assertEqual(stdout, BANNER, "the banner came before the conversion")
                     self.assertEqual(self.files(),
                                      {"alone.htm": OLD_PAGE, "linked.htm": OLD_PAGE, "other.htm": OLD_PAGE})
 
-    def interrupt(self, page, signal_number):
+    def end_by_signal(self, page, signal_number):
         """Runs the program on a FIFO script that never ends, sends the signal
         once the temporary file exists; returns the status and output."""
         fifo = self.dir / "script.fifo"
@@ -1122,22 +1122,22 @@ class OnATerminal(unittest.TestCase):
                 status, shown = expected
                 self.assertEqual(self.on_terminal(args, self.UTF8), (status, shown + self.RESET))
 
-    @unittest.skipUnless(INTERRUPTIBLE, "ThreadSanitizer holds signals during a blocked read")
-    def test_an_interrupted_run_resets_the_colours_too(self):
+    @unittest.skipUnless(SIGNALS_REACH_A_READ, "ThreadSanitizer holds signals during a blocked read")
+    def test_a_run_ended_by_a_signal_resets_the_colours_too(self):
         folder = Path(self.folder.name)
         os.mkfifo(folder / "script.fifo")
         writer = os.open(folder / "script.fifo", os.O_RDWR)  # held open: the run waits for more script
         self.addCleanup(os.close, writer)
         os.write(writer, SCRIPT)
 
-        def interrupt_once_converting(process):
+        def signal_once_converting(process):
             for _ in range(1000):
                 if leftovers(folder) or process.poll() is not None:
                     break
                 time.sleep(0.01)
             process.send_signal(signal.SIGINT)
 
-        self.assertEqual(self.on_terminal([b"script.fifo", b"page.htm"], self.UTF8, interrupt_once_converting),
+        self.assertEqual(self.on_terminal([b"script.fifo", b"page.htm"], self.UTF8, signal_once_converting),
                          (-signal.SIGINT, utf8(BANNER) + self.RESET))
         self.assertEqual(sorted(os.listdir(folder)), ["scene.txt", "script.fifo"])
 

@@ -250,6 +250,8 @@ const DetectionCase kDetectionCases[] = {
     utf16("the UTF-16 mark alone", "", "", false),
     utf16("0x1A ends the script", "\xE3\x81\x82\r\n\x1a\xE3\x81\x84", "\x82\xa0\r\n", false),
     shiftJis("the UTF-16 mark after ASCII is no mark", "a\r\n\xFF\xFE"),
+    // Nothing after a 0x1A counts, not even for the encoding: あ in UTF-8 after it
+    shiftJis("0x1A before the first byte beyond ASCII", "a\tb\r\n\x1a\xE3\x81\x82\r\n"),
 };
 
 class DetectionTest : public testing::TestWithParam<DetectionCase> {};

@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""Writes src/code_page_932_table.h, the tables behind src/code_page_932.cpp.
+"""Writes src/core/code_page_932_table.h, the tables behind src/core/code_page_932.cpp.
 
 The mapping is that of Python's cp932 codec (code page 932 as Windows defines
 it), both ways. Its encoder already takes the JIS-style characters that
@@ -23,7 +23,7 @@ import sys
 
 ADDITIONS = {0x2014: b"\x81\x5c"}
 
-OUTPUT = pathlib.Path(__file__).resolve().parent.parent / "src" / "code_page_932_table.h"
+OUTPUT = pathlib.Path(__file__).resolve().parent.parent / "src" / "core" / "code_page_932_table.h"
 
 
 def encodings():

@@ -18,8 +18,7 @@
 #include <vector>
 
 #include "code_page_932.h"
-#include "page_writer.h"
-#include "script_decoder.h"
+#include "converter.h"
 #include "threaded_sink.h"
 #include "unicode.h"
 
@@ -45,30 +44,27 @@ enum class Sink { kMemory, kThreaded };
 std::vector<Row> convert(std::string_view script, const std::vector<std::size_t>& blockSizes, Sink sinkKind,
                          std::string& page, ScriptEncoding& encoding) {
     std::vector<Row> rows;
+    ScriptDecoder decoder([&rows](const ScriptRow& row) { rows.push_back({std::string(row.name), std::string(row.text)}); });
     const auto toMemory = [&page](std::string_view block) {
         page += block;
         return true;
     };
     ThreadedSink threaded(toMemory);
-    PageWriter writer(sinkKind == Sink::kThreaded
-                          ? threaded.pageSink()
-                          : [&toMemory](PageBuffer& buffer, std::size_t size) {
-                                return toMemory({buffer.get(), size});
-                            });
-    ScriptDecoder decoder([&](const ScriptRow& row) {
-        rows.push_back({std::string(row.name), std::string(row.text)});
-        writer.writeRow(row.name, row.text);
-    });
-    writer.writeHead(kTitle);
+    Converter converter({kTitle, {}}, sinkKind == Sink::kThreaded ? threaded.pageSink()
+                                                                  : [&toMemory](PageBuffer& buffer, std::size_t size) {
+                                                                        return toMemory({buffer.get(), size});
+                                                                    });
     for (std::size_t at = 0, turn = 0; at < script.size(); ++turn) {
         const std::size_t size = blockSizes[turn % blockSizes.size()];
         decoder.feed(script.substr(at, size));
+        converter.feed(script.substr(at, size));
         at += size;
     }
     decoder.finish();
-    writer.writeFoot();
-    check(writer.finish());
+    check(converter.finish());
     check(threaded.finish());
+    check(converter.rows() == rows.size());
+    check(converter.encoding() == decoder.encoding());
     encoding = decoder.encoding();
     return rows;
 }

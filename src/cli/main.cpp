@@ -16,11 +16,14 @@
 #include <system_error>
 #include <vector>
 
+#include "command_line.h"
+#include "console.h"
 #include "console_texts.h"
 #include "converter.h"
 #include "file_name.h"
+#include "files.h"
 #include "page_file.h"
-#include "platform.h"
+#include "signals.h"
 #include "threaded_sink.h"
 
 namespace taletab {

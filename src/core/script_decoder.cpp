@@ -169,6 +169,8 @@ bool ScriptDecoder::isUtf16() const {
 }
 
 void ScriptDecoder::feed(std::string_view block) {
+    // After a 0x1A nothing counts, for the rows or for the encoding.
+    if (reader_.ended()) return;
     if (decided_) {
         if (isUtf16()) {
             feedUtf16(block);
@@ -184,7 +186,7 @@ void ScriptDecoder::feed(std::string_view block) {
             readerFed_ = true;
             block.remove_prefix(ascii);
         }
-        if (block.empty()) return;
+        if (block.empty() || reader_.ended()) return;
         judgedStartsScript_ = !readerFed_;
         if (block.size() >= kJudgedBytes) {  // the usual case: judged where it lies, nothing copied
             decide(block.substr(0, kJudgedBytes), false);

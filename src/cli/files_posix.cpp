@@ -1,4 +1,4 @@
-// Linux and other POSIX systems.
+// Linux and other POSIX systems: a page is held by descriptor, its directory too.
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -20,9 +20,9 @@
 #include <string_view>
 #include <system_error>
 
-#include "console_output.h"
+#include "files.h"
 #include "html_sniff.h"
-#include "platform.h"
+#include "signals.h"
 
 namespace taletab::platform {
 
@@ -31,69 +31,15 @@ namespace fs = std::filesystem;
 namespace {
 
 // The temporary file a signal removes, if any: its name in a directory
-// held open. Changed only while the signals are held, so the handler never
+// held open. Changed only while signals are held, so the handler never
 // sees half of a change.
 int watchedDirectory = -1;
 bool watchedDirectoryOwned = false;  // opened for the temporary file alone, closed with it
 char watchedName[32];
 volatile std::sig_atomic_t watching = 0;
-// Set while standard output is a terminal, whose colours a signal resets too.
-volatile std::sig_atomic_t resetColoursOnSignal = 0;
 
-// Every signal whose default action ends the process, but those that report
-// a fault of the program's own (SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGTRAP,
-// SIGSYS), SIGKILL, which cannot be caught, and SIGPIPE and SIGXFSZ, which
-// are ignored: a write then fails instead.
-constexpr int kEndingSignals[] = {
-    SIGHUP, SIGINT, SIGQUIT, SIGTERM, SIGALRM, SIGUSR1, SIGUSR2, SIGVTALRM, SIGPROF, SIGXCPU, SIGABRT,
-#ifdef SIGPOLL
-    SIGPOLL,
-#endif
-#ifdef SIGPWR
-    SIGPWR,
-#endif
-#ifdef SIGSTKFLT
-    SIGSTKFLT,
-#endif
-};
-
-// The signals above, and the real-time ones, which end a process too.
-template <typename Act>
-void forEachEndingSignal(Act act) {
-    for (int signalNumber : kEndingSignals) act(signalNumber);
-#ifdef SIGRTMIN
-    for (int signalNumber = SIGRTMIN; signalNumber <= SIGRTMAX; ++signalNumber) act(signalNumber);
-#endif
-}
-
-sigset_t endingSignals() {
-    sigset_t set;
-    sigemptyset(&set);
-    forEachEndingSignal([&set](int signalNumber) { sigaddset(&set, signalNumber); });
-    return set;
-}
-
-// Keeps the ending signals waiting, in this thread, for as long as it lives.
-class SignalsHeld {
-public:
-    SignalsHeld() {
-        const sigset_t set = endingSignals();
-        ::pthread_sigmask(SIG_BLOCK, &set, &previous_);
-    }
-    ~SignalsHeld() { ::pthread_sigmask(SIG_SETMASK, &previous_, nullptr); }
-    SignalsHeld(const SignalsHeld&) = delete;
-    SignalsHeld& operator=(const SignalsHeld&) = delete;
-
-private:
-    sigset_t previous_;
-};
-
-// Removes the temporary file, then ends the process as the signal would have.
-extern "C" void onEndingSignal(int signalNumber) {
+void removeWatched() {
     if (watching) ::unlinkat(watchedDirectory, watchedName, 0);
-    if (resetColoursOnSignal) (void)::write(STDOUT_FILENO, kColourReset.data(), kColourReset.size());
-    ::signal(signalNumber, SIG_DFL);
-    ::raise(signalNumber);  // delivered as the handler returns
 }
 
 // Extended attributes other than the security label every file may carry
@@ -219,80 +165,7 @@ bool reserve(int page, off_t size) {
     return false;
 }
 
-// Whether the user's locale has the character set UTF-8, as the C library
-// finds it: the first of LC_ALL, LC_CTYPE and LANG that is set and not empty
-// names the locale, and its character set follows the "." ("ja_JP.UTF-8",
-// "C.utf8"; an "@" starts a modifier). The variables are read here, not
-// through setlocale() and nl_langinfo(CODESET): those find a locale only
-// where it is installed and, in this statically linked program, only where
-// the installed files suit the C library linked in; a package built on one
-// system would then show Shift-JIS on a UTF-8 terminal of another. The name
-// the user set says how the terminal is set even where the locale is not
-// installed.
-bool localeIsUtf8() {
-    const char* locale = nullptr;
-    for (const char* variable : {"LC_ALL", "LC_CTYPE", "LANG"}) {
-        locale = std::getenv(variable);
-        if (locale && *locale) break;
-    }
-    if (!locale || !*locale) return false;
-    const char* dot = std::strchr(locale, '.');
-    if (!dot) return false;
-    std::string codeset;
-    for (const char* c = dot + 1; *c && *c != '@'; ++c) {
-        const auto byte = static_cast<unsigned char>(*c);
-        if (std::isalnum(byte)) codeset += static_cast<char>(std::tolower(byte));
-    }
-    return codeset == "utf8";
-}
-
 }  // namespace
-
-Console::Console() : terminal_(::isatty(STDOUT_FILENO) == 1), utf8_(terminal_ && localeIsUtf8()) {
-    std::setvbuf(stdout, nullptr, _IOFBF, 64 * 1024);
-    resetColoursOnSignal = terminal_;
-}
-
-Console::~Console() {
-    if (terminal_) std::fwrite(kColourReset.data(), 1, kColourReset.size(), stdout);
-    std::fflush(stdout);
-}
-
-void Console::print(std::string_view text, const FileName& name) const {
-    if (silent_) return;
-    const std::string out = utf8_ ? inUtf8(text, name.unicode) : inShiftJis(text, name.shown);
-    std::fwrite(out.data(), 1, out.size(), stdout);
-}
-
-void Console::prepare(std::string_view text, const FileName& name) {
-    prepared_ = utf8_ ? inUtf8(text, name.unicode) : inShiftJis(text, name.shown);
-}
-
-void Console::printPrepared() const {
-    if (!silent_) std::fwrite(prepared_.data(), 1, prepared_.size(), stdout);
-}
-
-void prepareProcess() {
-    ::signal(SIGPIPE, SIG_IGN);
-    ::signal(SIGXFSZ, SIG_IGN);
-    struct sigaction action = {};
-    action.sa_handler = onEndingSignal;
-    action.sa_mask = endingSignals();
-    action.sa_flags = SA_RESTART;
-    forEachEndingSignal([&action](int signalNumber) {
-        struct sigaction found;
-        // A signal the caller ignores (nohup, a background job) stays ignored.
-        if (::sigaction(signalNumber, nullptr, &found) == 0 && found.sa_handler != SIG_IGN) {
-            ::sigaction(signalNumber, &action, nullptr);
-        }
-    });
-}
-
-std::vector<FileName> fileNames(int argc, char** argv) {
-    std::vector<FileName> names;
-    for (int i = 1; i < argc; ++i) names.push_back(fileNameFromBytes(fs::path(argv[i]), argv[i]));
-    return names;
-}
 
 std::FILE* openFile(const fs::path& name, const char* mode) { return std::fopen(name.c_str(), mode); }
 
@@ -416,6 +289,7 @@ bool isStandardOutput(const PageTarget& page) {
 }
 
 std::FILE* createTemporary(const PageTarget& page, bool beside, fs::path& name) {
+    onEndingSignal(removeWatched);
     const SignalsHeld held;
     int directory = static_cast<int>(page.directory);
     if (!beside) {

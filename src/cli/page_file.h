@@ -45,7 +45,7 @@
 #include <filesystem>
 #include <string_view>
 
-#include "platform.h"
+#include "files.h"
 
 namespace taletab {
 

@@ -1,5 +1,6 @@
-// What differs between Linux and Windows lives behind these calls, and only
-// here: platform_posix.cpp and platform_win32.cpp each hold all of one side.
+// Files: the script read, and the steps that put a page in place (page_file.h
+// states the rules they serve). Its halves are files_posix.cpp and
+// files_win32.cpp.
 #pragma once
 
 #include <cstddef>
@@ -7,82 +8,13 @@
 #include <cstdio>
 #include <filesystem>
 #include <string>
-#include <string_view>
-#include <vector>
-
-#include "file_name.h"
 
 namespace taletab::platform {
-
-// Standard output for the program's texts, for as long as it lives.
-// Redirected, it gets the Shift-JIS bytes unchanged (no LF doubled into
-// CR CR LF), fully buffered. A terminal whose locale is UTF-8 (Linux) and a
-// console (Windows) get the texts in Unicode instead; any terminal or console
-// has its colours reset once the run ends. On a Windows console the colour
-// sequences are turned on for the run and the console's mode is put back.
-class Console {
-public:
-    Console();
-    ~Console();
-    Console(const Console&) = delete;
-    Console& operator=(const Console&) = delete;
-
-    // Prints one of the texts of console_texts.h; the name fills its "%s" slot.
-    void print(std::string_view text, const FileName& name) const;
-    void print(std::string_view text) const { print(text, FileName{}); }
-
-    // From here on nothing is printed: standard output is the page.
-    void silence() { silent_ = true; }
-
-    // Whether the console window was made for this program alone, as when
-    // Explorer starts it (a double click, a script dropped on it): it closes
-    // as the program ends, so the program asks for a key first, and a page
-    // named by default goes beside the script. Never on Linux, never where
-    // standard output is redirected.
-    bool ownWindow() const { return ownWindow_; }
-
-    // Readies a text to be printed later by printPrepared, which takes no
-    // memory: for the one message printed when there is none left.
-    void prepare(std::string_view text, const FileName& name);
-    void printPrepared() const;
-
-private:
-    bool silent_ = false;
-    bool ownWindow_ = false;
-    std::string prepared_;
-#ifdef _WIN32
-    std::wstring preparedWide_;
-    void* console_ = nullptr;  // the console written to in UTF-16, if output is one
-    bool modeChanged_ = false;
-    unsigned long modeFound_ = 0;
-#else
-    bool terminal_ = false;
-    bool utf8_ = false;  // the terminal shows UTF-8
-#endif
-};
-
-#ifdef _WIN32
-// The rule behind Console::ownWindow, from what Windows tells: the number of
-// processes attached to the console (GetConsoleProcessList; 0 where it
-// failed) and whether standard output is that console.
-bool isOwnWindow(unsigned long processesOnConsole, bool outputIsConsole);
-#endif
-
-// The file names on the command line, after the program's own name.
-std::vector<FileName> fileNames(int argc, char** argv);
 
 // The directory a file stands in, where its replacement is made.
 inline std::filesystem::path directoryOf(const std::filesystem::path& file) {
     return file.has_parent_path() ? file.parent_path() : std::filesystem::path(".");
 }
-
-// Readies the process for a run: a broken pipe or a file-size limit becomes
-// a failed write instead of a signal; any other signal whose default is to
-// end the process (SIGINT, SIGTERM, SIGHUP, SIGALRM, SIGUSR1, SIGXCPU, SIGABRT
-// and the like; Ctrl-C, Ctrl-Break or a closed console window on Windows)
-// first removes the temporary file and resets a terminal's colours, then
-// ends the run as it would have.
-void prepareProcess();
 
 // Opens a file in binary mode ("rb" or "wb"); null when it cannot be opened.
 std::FILE* openFile(const std::filesystem::path& name, const char* mode);
@@ -95,8 +27,6 @@ std::ptrdiff_t readSome(std::FILE* file, char* into, std::size_t size);
 
 // Whether two names reach the same file, by any spelling or link.
 bool sameFile(const std::filesystem::path& a, const std::filesystem::path& b);
-
-// The page file's primitives; page_file.h states the rules they serve.
 
 // What a page's name stands for, examined once. From then on the existing
 // page and the directory it stands in are held open, so that no later step
@@ -139,7 +69,7 @@ bool isStandardOutput(const PageTarget& page);
 // Makes a new, empty, private file beside the page (or, with `beside` false,
 // in the system's directory for temporary files), open for reading and
 // writing, and watches it: a signal that ends the run removes it. Null when
-// the directory takes no new file.
+// the directory takes no new file, or a signal is ending the run.
 std::FILE* createTemporary(const PageTarget& page, bool beside, std::filesystem::path& name);
 
 // Gives a temporary file the owner, group and permissions (on Windows the

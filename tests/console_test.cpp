@@ -1,4 +1,4 @@
-#include "platform.h"
+#include "console.h"
 
 #include <gtest/gtest.h>
 
@@ -8,7 +8,7 @@ namespace {
 #ifdef _WIN32
 // Explorer makes a console for the program alone; cmd, PowerShell and a batch
 // file share theirs, and redirected output is no window at all.
-TEST(PlatformTest, AWindowOfItsOwnIsOneExplorerMadeForTheProgram) {
+TEST(ConsoleTest, AWindowOfItsOwnIsOneExplorerMadeForTheProgram) {
     const struct {
         const char* started;
         unsigned long processesOnConsole;

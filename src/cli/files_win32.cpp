@@ -1,22 +1,18 @@
-// Windows.
+// Windows: a page is held by its handle.
 #include <fcntl.h>
 #include <io.h>
 #include <windows.h>
 // These need the types of windows.h.
 #include <aclapi.h>
 #include <sddl.h>
-#include <shellapi.h>
-
-#include <conio.h>
 
 #include <cstdint>
 #include <string>
 #include <string_view>
 
-#include "console_output.h"
-#include "console_texts.h"
+#include "files.h"
 #include "html_sniff.h"
-#include "platform.h"
+#include "signals.h"
 
 namespace taletab::platform {
 
@@ -24,11 +20,14 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// Writes to the console in UTF-16, which it shows right whatever its code page.
-void writeConsole(void* console, const std::u16string& text) {
-    const std::wstring wide(text.begin(), text.end());
-    DWORD written = 0;
-    WriteConsoleW(static_cast<HANDLE>(console), wide.data(), static_cast<DWORD>(wide.size()), &written, nullptr);
+// The temporary file a signal removes, if any; changed only while signals are held.
+std::wstring watchedName;
+bool watching = false;
+
+// Open with FILE_SHARE_DELETE, it is removed as the ending process closes it.
+void removeWatched() {
+    if (watching) DeleteFileW(watchedName.c_str());
+    watching = false;
 }
 
 // The volume and index that tell a file apart from every other; false if it cannot be opened.
@@ -39,43 +38,6 @@ bool fileIdentity(const fs::path& name, BY_HANDLE_FILE_INFORMATION& identity) {
     const bool known = GetFileInformationByHandle(file, &identity) != 0;
     CloseHandle(file);
     return known;
-}
-
-// The temporary file an interruption removes, if any; the lock keeps the
-// console control handler, which runs in a thread of its own, out of a change
-// of it, a rename and a copy into the page.
-SRWLOCK watchLock = SRWLOCK_INIT;
-std::wstring watchedName;
-bool watching = false;
-bool interrupted = false;  // the process is ending: no temporary file is made, renamed or copied any more
-
-class WatchLocked {
-public:
-    WatchLocked() { AcquireSRWLockExclusive(&watchLock); }
-    ~WatchLocked() { ReleaseSRWLockExclusive(&watchLock); }
-    WatchLocked(const WatchLocked&) = delete;
-    WatchLocked& operator=(const WatchLocked&) = delete;
-};
-
-// The console whose colours an interruption resets and whose mode it puts
-// back, as the Console found it.
-HANDLE consoleToReset = nullptr;
-HANDLE consoleToRestore = nullptr;
-DWORD consoleModeFound = 0;
-
-// Ctrl-C, Ctrl-Break, a closed window, a logoff: the temporary file goes
-// (it is open with FILE_SHARE_DELETE, so it is removed as the process
-// closes it) and the default handler ends the process.
-BOOL WINAPI onConsoleControl(DWORD) {
-    {
-        const WatchLocked locked;
-        if (watching) DeleteFileW(watchedName.c_str());
-        watching = false;
-        interrupted = true;
-    }
-    if (consoleToReset) writeConsole(consoleToReset, inUtf16(kColourReset));
-    if (consoleToRestore) SetConsoleMode(consoleToRestore, consoleModeFound);
-    return FALSE;
 }
 
 // A string the system fills, of whatever length: `fill(buffer, size)`
@@ -98,7 +60,7 @@ std::wstring filled(Fill fill) {
 // \\?\UNC\server\share\...; \\?\ and \\.\ names are taken as they are.
 std::wstring longName(const std::wstring& name) {
     if (name.rfind(LR"(\\?\)", 0) == 0 || name.rfind(LR"(\\.\)", 0) == 0) return name;
-    // A drive-relative name (Z:page.htm) is taken in that drive's current folder.
+    // A drive-relative name (Z:page.htm) is taken in that drive's current directory.
     const std::wstring full =
         filled([&](wchar_t* buffer, DWORD size) { return GetFullPathNameW(name.c_str(), size, buffer, nullptr); });
     if (full.empty()) return name;
@@ -139,87 +101,6 @@ bool copyBytes(HANDLE from, HANDLE to) {
 }
 
 }  // namespace
-
-Console::Console() {
-    _setmode(_fileno(stdout), _O_BINARY);
-    std::setvbuf(stdout, nullptr, _IOFBF, 64 * 1024);
-    const HANDLE output = GetStdHandle(STD_OUTPUT_HANDLE);
-    DWORD mode = 0;
-    // Only a console has a mode; redirected output is left alone.
-    if (output == INVALID_HANDLE_VALUE || !GetConsoleMode(output, &mode)) return;
-    console_ = output;
-    modeFound_ = mode;
-    modeChanged_ = SetConsoleMode(output, mode | ENABLE_PROCESSED_OUTPUT | ENABLE_VIRTUAL_TERMINAL_PROCESSING) != 0;
-    DWORD processes[2];
-    ownWindow_ = isOwnWindow(GetConsoleProcessList(processes, 2), true);
-    consoleToReset = output;
-    if (modeChanged_) {
-        consoleToRestore = output;
-        consoleModeFound = mode;
-    }
-}
-
-Console::~Console() {
-    std::fflush(stdout);
-    if (!console_) return;
-    if (ownWindow_) {
-        print(texts::kPressAKey);
-        _getch();
-    }
-    writeConsole(console_, inUtf16(kColourReset));
-    if (modeChanged_) SetConsoleMode(static_cast<HANDLE>(console_), modeFound_);
-}
-
-void Console::print(std::string_view text, const FileName& name) const {
-    if (silent_) return;
-    if (console_) {
-        writeConsole(console_, inUtf16(text, name.unicode));
-    } else {
-        const std::string out = inShiftJis(text, name.shown);
-        std::fwrite(out.data(), 1, out.size(), stdout);
-    }
-}
-
-void Console::prepare(std::string_view text, const FileName& name) {
-    if (console_) {
-        const std::u16string wide = inUtf16(text, name.unicode);
-        preparedWide_.assign(wide.begin(), wide.end());
-    } else {
-        prepared_ = inShiftJis(text, name.shown);
-    }
-}
-
-void Console::printPrepared() const {
-    if (silent_) return;
-    if (console_) {
-        DWORD written = 0;
-        WriteConsoleW(static_cast<HANDLE>(console_), preparedWide_.data(), static_cast<DWORD>(preparedWide_.size()),
-                      &written, nullptr);
-    } else {
-        std::fwrite(prepared_.data(), 1, prepared_.size(), stdout);
-    }
-}
-
-// Started from cmd, PowerShell or a batch file, the program shares their
-// console; Explorer makes one for it alone.
-bool isOwnWindow(unsigned long processesOnConsole, bool outputIsConsole) {
-    return outputIsConsole && processesOnConsole == 1;
-}
-
-void prepareProcess() { SetConsoleCtrlHandler(onConsoleControl, TRUE); }
-
-std::vector<FileName> fileNames(int, char**) {
-    std::vector<FileName> names;
-    int count = 0;
-    wchar_t** arguments = CommandLineToArgvW(GetCommandLineW(), &count);
-    if (!arguments) return names;
-    for (int i = 1; i < count; ++i) {
-        const std::wstring_view typed = arguments[i];
-        names.push_back(fileNameFromUtf16(fs::path(typed), std::u16string(typed.begin(), typed.end())));
-    }
-    LocalFree(arguments);
-    return names;
-}
 
 std::FILE* openFile(const fs::path& name, const char* mode) {
     const std::wstring wideMode(mode, mode + std::char_traits<char>::length(mode));
@@ -309,6 +190,7 @@ bool isStandardOutput(const PageTarget& page) {
 }
 
 std::FILE* createTemporary(const PageTarget& page, bool beside, fs::path& name) {
+    onEndingSignal(removeWatched);
     const fs::path directory =
         beside ? directoryOf(page.file)
                : fs::path(filled([](wchar_t* buffer, DWORD size) { return GetTempPathW(size, buffer); }));
@@ -325,8 +207,8 @@ std::FILE* createTemporary(const PageTarget& page, bool beside, fs::path& name) 
         void* descriptor;
         ~Freed() { LocalFree(descriptor); }
     } freed{privately.lpSecurityDescriptor};
-    const WatchLocked locked;
-    if (interrupted) return nullptr;
+    const SignalsHeld held;
+    if (held.ending()) return nullptr;
     for (unsigned attempt = 0; attempt < 100; ++attempt) {
         const std::wstring candidate = stem + std::to_wstring(GetTickCount() + attempt) + L".tmp";
         // FILE_SHARE_DELETE lets a console's Ctrl-C remove it while it is open.
@@ -380,8 +262,8 @@ bool syncToDisk(std::FILE* stream) {
 
 // ReplaceFileW takes only a closed file: where it refuses, the file is opened again to be copied in.
 bool renameOver(std::FILE*& temporary, const fs::path& name, const PageTarget& page) {
-    const WatchLocked locked;
-    if (interrupted) return false;
+    const SignalsHeld held;
+    if (held.ending()) return false;
     if (std::fclose(temporary) != 0) {
         temporary = nullptr;
         return false;
@@ -401,8 +283,8 @@ bool renameOver(std::FILE*& temporary, const fs::path& name, const PageTarget& p
 }
 
 bool copyInto(std::FILE* temporary, const PageTarget& page) {
-    const WatchLocked locked;  // a page half copied is worse than a late Ctrl-C
-    if (interrupted) return false;
+    const SignalsHeld held;  // a page half copied is worse than a late Ctrl-C
+    if (held.ending()) return false;
     const HANDLE from = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(temporary)));
     const HANDLE to = reinterpret_cast<HANDLE>(page.page);
     LARGE_INTEGER size, start = {};
@@ -411,7 +293,7 @@ bool copyInto(std::FILE* temporary, const PageTarget& page) {
 }
 
 void removeTemporary(const fs::path& temporary) {
-    const WatchLocked locked;
+    const SignalsHeld held;
     DeleteFileW(temporary.c_str());
     watching = false;
 }
