@@ -1,6 +1,7 @@
 // The page's worker: converts the file it is sent and posts back the result,
 // with progress on the way. Each conversion has a worker of its own, which
 // the page ends when the conversion is no longer wanted.
+// The module is compiled at once, as the worker starts; awaited below all the same.
 const module_ = createTaletab();
 const PROGRESS_EVERY_MS = 50;
 
