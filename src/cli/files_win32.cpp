@@ -87,6 +87,24 @@ bool reserve(HANDLE page, LARGE_INTEGER size) {
     return false;
 }
 
+// The user's security identifier, as text ("S-1-5-21-..."); empty if it cannot be found.
+std::wstring userSid() {
+    HANDLE token = nullptr;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return {};
+    DWORD size = 0;
+    GetTokenInformation(token, TokenUser, nullptr, 0, &size);
+    std::wstring sid;
+    std::string user(size, '\0');
+    wchar_t* text = nullptr;
+    if (size > 0 && GetTokenInformation(token, TokenUser, user.data(), size, &size) &&
+        ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(user.data())->User.Sid, &text)) {
+        sid = text;
+        LocalFree(text);
+    }
+    CloseHandle(token);
+    return sid;
+}
+
 bool copyBytes(HANDLE from, HANDLE to) {
     char block[64 * 1024];
     for (;;) {
@@ -197,10 +215,12 @@ std::FILE* createTemporary(const PageTarget& page, bool beside, fs::path& name) 
     std::wstring stem = longName(directory.wstring());
     if (!stem.empty() && stem.back() != L'\\') stem += L'\\';
     stem += L".taletab-" + std::to_wstring(GetCurrentProcessId()) + L"-";
-    // Private to its owner, not the directory's access list, until it takes the page's name.
+    // Private to the user, not the directory's access list, until it takes the page's name.
+    const std::wstring user = userSid();
     SECURITY_ATTRIBUTES privately = {sizeof privately, nullptr, FALSE};
-    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:P(A;;FA;;;OW)", SDDL_REVISION_1,
-                                                              &privately.lpSecurityDescriptor, nullptr)) {
+    if (user.empty() || !ConvertStringSecurityDescriptorToSecurityDescriptorW((L"D:P(A;;FA;;;" + user + L")").c_str(),
+                                                                              SDDL_REVISION_1,
+                                                                              &privately.lpSecurityDescriptor, nullptr)) {
         return nullptr;
     }
     const struct Freed {
@@ -211,8 +231,9 @@ std::FILE* createTemporary(const PageTarget& page, bool beside, fs::path& name) 
     if (held.ending()) return nullptr;
     for (unsigned attempt = 0; attempt < 100; ++attempt) {
         const std::wstring candidate = stem + std::to_wstring(GetTickCount() + attempt) + L".tmp";
-        // FILE_SHARE_DELETE lets a console's Ctrl-C remove it while it is open.
-        const HANDLE file = CreateFileW(candidate.c_str(), GENERIC_READ | GENERIC_WRITE,
+        // FILE_SHARE_DELETE lets a console's Ctrl-C remove it while it is open; WRITE_DAC lets a
+        // new page take its directory's access list through this handle (takeOverOwnership).
+        const HANDLE file = CreateFileW(candidate.c_str(), GENERIC_READ | GENERIC_WRITE | WRITE_DAC,
                                         FILE_SHARE_READ | FILE_SHARE_DELETE, &privately, CREATE_NEW,
                                         FILE_ATTRIBUTE_NORMAL, nullptr);
         if (file == INVALID_HANDLE_VALUE) {
