@@ -12,7 +12,7 @@ const [page = 'build-web/taletab.html', png = 'doc/web.png', width = '900'] = pr
 (async () => {
   const browser = await launch();
   // Tall enough for the whole preview: Chromium paints no frame outside the window.
-  const tab = await browser.newPage({viewport: {width: Number(width), height: 1200}, locale: 'ja-JP'});
+  const tab = await browser.newPage({viewport: {width: Number(width), height: 900}, locale: 'ja-JP'});
   await tab.goto(`file://${path.resolve(root, page)}`);
   await tab.fill('#author', '森 ハルカ');
   await tab.setInputFiles('#file', path.join(root, 'examples', 'scene.txt'));
