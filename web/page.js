@@ -52,7 +52,7 @@
 
   const preferred = (navigator.languages && navigator.languages[0]) || navigator.language || 'ja';
   let language = /^ja\b/i.test(preferred) ? 'ja' : 'en';
-  let file = null, worker = null, shown = null, urls = [], settle = 0;
+  let file = null, worker = null, shown = null, urls = [], settle = 0, showProgress = 0;
   // A worker started before it is needed has its module ready when a file comes.
   let spare = new Worker(workerUrl);
 
@@ -105,6 +105,7 @@
 
   function convert() {
     clearTimeout(settle);
+    clearTimeout(showProgress);
     if (worker) worker.terminate();
     worker = null;
     progress.hidden = true;
@@ -114,12 +115,12 @@
     spare = null;
     worker = running;
     document.body.dataset.state = 'converting';
-    const showProgress = setTimeout(() => { progress.value = 0; progress.hidden = false; }, PROGRESS_AFTER_MS);
+    showProgress = setTimeout(() => { progress.value = 0; progress.hidden = false; }, PROGRESS_AFTER_MS);
     const end = (outcome) => {
-      clearTimeout(showProgress);
       running.terminate();
       spare = spare || new Worker(workerUrl);
       if (worker !== running) return;
+      clearTimeout(showProgress);
       worker = null;
       progress.hidden = true;
       // For the tests and the benchmark: how many conversions have ended, and how long the last took.

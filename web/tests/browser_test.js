@@ -234,3 +234,19 @@ test('a large script shows its progress, and its page is saved whole and preview
   assert.ok(bytes.equals(byProgram(script, 'long.htm')));
   await context.close();
 });
+
+test('a script chosen while another converts takes its place', async () => {
+  const {tab, context} = await open();
+  const long = put('longer.txt', Buffer.concat(Array(100000).fill(fs.readFileSync(scene))));
+  const done = await conversions(tab);
+  await tab.setInputFiles('#file', long);
+  await tab.waitForFunction(() => document.body.dataset.state === 'converting');
+  await tab.setInputFiles('#file', scene);
+  assert.equal(await converted(tab, done), 'done');
+  const {name, bytes} = await saved(tab);
+  assert.equal(name, 'scene.htm');
+  assert.deepEqual(bytes, byProgram(scene, 'scene.htm'));
+  assert.equal(await tab.isVisible('#progress'), false);
+  assert.equal(await conversions(tab), done + 1, 'the first conversion was dropped, not finished');
+  await context.close();
+});
