@@ -7,6 +7,7 @@ under node, and the pages compared byte for byte.
 """
 import json
 import os
+import shutil
 import subprocess
 import sys
 import tempfile
@@ -72,7 +73,7 @@ def scripts():
 class SameBytes(unittest.TestCase):
     def setUp(self):
         self.folder = Path(tempfile.mkdtemp(prefix="taletab-web-"))
-        self.addCleanup(subprocess.run, ["rm", "-rf", str(self.folder)])
+        self.addCleanup(shutil.rmtree, self.folder)
         self.count = 0
 
     def path(self, suffix):
