@@ -1,0 +1,21 @@
+# Builds the browser page with its preset and runs both of its tests, which
+# must run: cmake -DSOURCE=... -DPROGRAM=... [-DWARNINGS_AS_ERRORS=ON] -P web_tests.cmake
+function(run)
+  execute_process(COMMAND ${ARGV} WORKING_DIRECTORY ${SOURCE} RESULT_VARIABLE status)
+  if(NOT status EQUAL 0)
+    message(FATAL_ERROR "failed (${status}): ${ARGV}")
+  endif()
+endfunction()
+
+# playwright-core, as the lockfile pins it; installed once.
+if(NOT EXISTS ${SOURCE}/web/tests/node_modules/playwright-core)
+  run(npm ci --prefix web/tests --no-audit --no-fund)
+endif()
+set(warnings)
+if(WARNINGS_AS_ERRORS)
+  set(warnings -DCMAKE_COMPILE_WARNING_AS_ERROR=ON)
+endif()
+run(${CMAKE_COMMAND} --preset web -DTALETAB_PROGRAM=${PROGRAM} ${warnings})
+run(${CMAKE_COMMAND} --build --preset web -j2)
+run(${CMAKE_CTEST_COMMAND} --preset web -L web-same-bytes --no-tests=error)
+run(${CMAKE_CTEST_COMMAND} --preset web -L web-browser --no-tests=error)
