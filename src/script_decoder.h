@@ -7,6 +7,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -71,13 +73,18 @@ public:
     std::uint64_t unreadable() const { return unreadable_; }
 
 private:
+    using Byte = unsigned char;
+
     void decide(std::string_view judged, bool toTheEnd);
     void feedDecided(std::string_view bytes);
-    bool isUtf16() const;
-    void feedUtf16(std::string_view bytes);
-    void appendUtf16Unit(char16_t unit, char*& out);
+    void convertAndFeed(std::string_view bytes);
+    const Byte* convert(const Byte* in, const Byte* end, char*& out);
+    const Byte* convertUtf8(const Byte* in, const Byte* end, char*& out, bool toTheEnd);
+    template <bool kBigEndian>
+    const Byte* convertUtf16(const Byte* in, const Byte* end, char*& out);
+    char* writeCharacter(char32_t c, char* out, std::uint16_t* entry);
     void convertRow(const ScriptRow& row);
-    std::string_view toShiftJis(std::string_view field, std::string& buffer);
+    std::string_view withReplacements(std::string_view field, std::string& buffer);
 
     ScriptReader::RowHandler onRow_;
     ScriptReader reader_;
@@ -87,13 +94,20 @@ private:
     bool judgedStartsScript_ = false;
     std::size_t bomLeft_ = 0;       // bytes of a byte order mark still to drop
     std::string held_;              // the judged bytes, while they arrive in more than one block
-    std::string name_;              // a UTF-8 row's fields in Shift-JIS
-    std::string text_;
     std::uint64_t unreadable_ = 0;
-    // UTF-16: the script so far in UTF-8, and what a block left unfinished.
-    std::string utf8_;
-    int oddByte_ = -1;              // the first byte of a code unit whose second is still to come
-    char16_t highSurrogate_ = 0;    // the first half of a pair whose second is still to come
+    // A UTF-8 or UTF-16 script goes to the reader converted, a piece at a time, into this buffer.
+    std::unique_ptr<char[]> converted_;
+    // The Shift-JIS pairs of the characters met so far (see script_decoder.cpp), from calloc.
+    struct Free {
+        void operator()(void* memory) const { std::free(memory); }
+    };
+    std::unique_ptr<std::uint16_t, Free> pairs_;
+    // A character cut by the end of the last block, and room to finish it with the next one's first bytes.
+    char pending_[6];
+    std::size_t pendingSize_ = 0;
+    bool unreadableConverted_ = false;  // a character that cannot be read is in what the reader was given
+    std::string name_;                  // a row's fields with their "&#xFFFD;"
+    std::string text_;
 };
 
 }  // namespace taletab
