@@ -25,6 +25,19 @@ constexpr std::size_t kGoodPerStrayByte = 8;
 
 using Byte = unsigned char;
 
+struct ByteOrderMark {
+    ScriptEncoding encoding = ScriptEncoding::kShiftJis;
+    std::size_t length = 0;  // 0: none
+};
+
+// The mark that bytes at the start of a script begin with.
+ByteOrderMark markAtStart(std::string_view bytes) {
+    if (bytes.substr(0, kByteOrderMark.size()) == kByteOrderMark) return {ScriptEncoding::kUtf8, kByteOrderMark.size()};
+    if (bytes.substr(0, 2) == kUtf16LittleEndianMark) return {ScriptEncoding::kUtf16LittleEndian, 2};
+    if (bytes.substr(0, 2) == kUtf16BigEndianMark) return {ScriptEncoding::kUtf16BigEndian, 2};
+    return {};
+}
+
 // The count of bytes before the first one that is not ASCII, eight at a time.
 std::size_t asciiPrefix(const Byte* from, const Byte* end) {
     const Byte* at = from;
@@ -145,11 +158,14 @@ bool looksLikeUtf8(std::string_view judged, bool toTheEnd) {
     return utf8.likeliness * shiftJis.characters > shiftJis.likeliness * utf8.characters;
 }
 
-// Stands in the converted bytes for a character that cannot be read until
-// its row is handed on, where it becomes "&#xFFFD;": counted there, it is
-// counted only where it reaches a row (not after a NUL, say). No Shift-JIS
-// character holds this byte.
-constexpr char kUnreadable = '\xFF';
+// In the converted bytes a character that cannot be read stands as two
+// bytes, kEscape and kUnreadable, until its row is handed on, where it
+// becomes "&#xFFFD;": counted there, it is counted only where it reaches a
+// row (not after a NUL, say). Every byte is some character's Shift-JIS form,
+// so the one character whose form is kEscape (U+F8F3) stands as two
+// kEscape. Neither byte is one the reader looks for.
+constexpr char kEscape = '\xFF';
+constexpr char kUnreadable = '!';
 
 // A UTF-8 or UTF-16 script is converted this many bytes at a time; their
 // Shift-JIS form is at most four times as long (a UTF-16 unit as "&#xFFFF;").
@@ -217,7 +233,11 @@ void ScriptDecoder::feed(std::string_view block) {
     const std::size_t taken = std::min(block.size(), kJudgedBytes - held_.size());
     held_.append(block.data(), taken);
     // After a 0x1A nothing more comes to judge: waiting for it could be waiting for ever.
-    if (held_.size() < kJudgedBytes && block.substr(0, taken).find(kEndOfScript) == std::string_view::npos) return;
+    // A byte order mark decides at once.
+    if (held_.size() < kJudgedBytes && block.substr(0, taken).find(kEndOfScript) == std::string_view::npos &&
+        !(judgedStartsScript_ && markAtStart(held_).length > 0)) {
+        return;
+    }
     decide(held_, false);
     feedDecided(held_);
     held_ = std::string();
@@ -246,15 +266,10 @@ void ScriptDecoder::finish() {
 
 void ScriptDecoder::decide(std::string_view judged, bool toTheEnd) {
     decided_ = true;
-    if (judgedStartsScript_ && judged.substr(0, kByteOrderMark.size()) == kByteOrderMark) {
-        encoding_ = ScriptEncoding::kUtf8;
-        bomLeft_ = kByteOrderMark.size();
-    } else if (judgedStartsScript_ && judged.substr(0, 2) == kUtf16LittleEndianMark) {
-        encoding_ = ScriptEncoding::kUtf16LittleEndian;
-        bomLeft_ = 2;
-    } else if (judgedStartsScript_ && judged.substr(0, 2) == kUtf16BigEndianMark) {
-        encoding_ = ScriptEncoding::kUtf16BigEndian;
-        bomLeft_ = 2;
+    const ByteOrderMark mark = judgedStartsScript_ ? markAtStart(judged) : ByteOrderMark{};
+    if (mark.length > 0) {
+        encoding_ = mark.encoding;
+        bomLeft_ = mark.length;
     } else {
         encoding_ = looksLikeUtf8(judged, toTheEnd) ? ScriptEncoding::kUtf8 : ScriptEncoding::kShiftJis;
     }
@@ -333,9 +348,13 @@ const Byte* ScriptDecoder::convertUtf8(const Byte* in, const Byte* end, char*& c
     // Kept in locals: the compiler cannot know that writing the output leaves the table's address alone.
     char* out = converted;
     std::uint16_t* const pairs = pairs_.get();
+    // A run reads four bytes for a character of three, which the compiler makes one load of:
+    // it stops three bytes before the end.
+    const Byte* const runEnd = end - std::min<std::ptrdiff_t>(end - in, 3);
     while (in != end) {
-        for (; end - in >= 3; in += 3, out += 2) {
-            const std::uint32_t index = (std::uint32_t{in[0]} << 16 | in[1] << 8 | in[2]) - kThreeByteLeads;
+        for (; in < runEnd; in += 3, out += 2) {
+            const std::uint32_t four = std::uint32_t{in[0]} << 24 | std::uint32_t{in[1]} << 16 | in[2] << 8 | in[3];
+            const std::uint32_t index = (four >> 8) - kThreeByteLeads;
             if (index >= kUtf8PairsSize) break;
             const std::uint16_t pair = pairs[index];
             if (pair == 0) break;
@@ -398,41 +417,52 @@ const Byte* ScriptDecoder::convertUtf16(const Byte* in, const Byte* end, char*& 
 // pair in the table's entry for it, where it has one.
 char* ScriptDecoder::writeCharacter(char32_t c, char* out, std::uint16_t* entry) {
     if (c == unicode::kReplacement) {
-        *out++ = kUnreadable;
-        unreadableConverted_ = true;
-        return out;
+        out[0] = kEscape;
+        out[1] = kUnreadable;
+        escaped_ = true;
+        return out + 2;
     }
     const std::size_t written = cp932::encode(c, out);
     if (written == 0) return out + unicode::writeReference(c, out);
     if (written == 2 && entry) std::memcpy(entry, out, 2);
+    if (written == 1 && out[0] == kEscape) {
+        out[1] = kEscape;
+        escaped_ = true;
+        return out + 2;
+    }
     return out + written;
 }
 
 void ScriptDecoder::convertRow(const ScriptRow& row) {
-    if (!unreadableConverted_) {
+    if (!escaped_) {
         onRow_(row);
         return;
     }
     ScriptRow shown;
-    shown.name = withReplacements(row.name, name_);
-    shown.text = withReplacements(row.text, text_);
+    shown.name = unescaped(row.name, name_);
+    shown.text = unescaped(row.text, text_);
     onRow_(shown);
 }
 
 // The field with "&#xFFFD;" for each character that could not be read, in
 // the buffer when it has one, which only ever grows so that a row costs no
-// allocation once the longest has been seen.
-std::string_view ScriptDecoder::withReplacements(std::string_view field, std::string& buffer) {
-    std::size_t at = field.find(kUnreadable);
+// allocation once the longest has been seen. The reader never cuts a field
+// between the two bytes of an escape.
+std::string_view ScriptDecoder::unescaped(std::string_view field, std::string& buffer) {
+    std::size_t at = field.find(kEscape);
     if (at == std::string_view::npos) return field;
     buffer.clear();
     std::size_t from = 0;
-    for (; at != std::string_view::npos; from = at + 1, at = field.find(kUnreadable, from)) {
+    for (; at != std::string_view::npos; from = at + 2, at = field.find(kEscape, from)) {
         buffer.append(field.data() + from, at - from);
-        buffer += kReplacementReference;
-        ++unreadable_;
+        if (at + 1 < field.size() && field[at + 1] == kEscape) {
+            buffer += kEscape;
+        } else {
+            buffer += kReplacementReference;
+            ++unreadable_;
+        }
     }
-    buffer.append(field.data() + from, field.size() - from);
+    if (from < field.size()) buffer.append(field.data() + from, field.size() - from);
     return buffer;
 }
 

@@ -44,12 +44,13 @@ inline constexpr std::size_t kJudgedBytes = 64 * 1024;
 // as Notepad's "Unicode" saves it; FE FF, big-endian) is UTF-16 and is read
 // as the same text in UTF-8 would be; without the mark nothing is taken for
 // UTF-16. A surrogate without its other half, or a last byte without its
-// pair, is a character that cannot be read.
+// pair, is a character that cannot be read (a first half with the last byte
+// after it, one character).
 //
 // Plain ASCII reads the same in both encodings, so the rows before the first
 // non-ASCII byte go on at once; from that byte on, at most kJudgedBytes are
-// held back until the encoding is known. The decision holds for the whole
-// script.
+// held back until the encoding is known (none after a byte order mark). The
+// decision holds for the whole script.
 //
 // In a UTF-8 or UTF-16 script a character with no Shift-JIS form becomes a
 // numeric character reference (U+1F600 becomes "&#x1F600;") and each
@@ -84,7 +85,7 @@ private:
     const Byte* convertUtf16(const Byte* in, const Byte* end, char*& out);
     char* writeCharacter(char32_t c, char* out, std::uint16_t* entry);
     void convertRow(const ScriptRow& row);
-    std::string_view withReplacements(std::string_view field, std::string& buffer);
+    std::string_view unescaped(std::string_view field, std::string& buffer);
 
     ScriptReader::RowHandler onRow_;
     ScriptReader reader_;
@@ -105,8 +106,8 @@ private:
     // A character cut by the end of the last block, and room to finish it with the next one's first bytes.
     char pending_[6];
     std::size_t pendingSize_ = 0;
-    bool unreadableConverted_ = false;  // a character that cannot be read is in what the reader was given
-    std::string name_;                  // a row's fields with their "&#xFFFD;"
+    bool escaped_ = false;  // what the reader was given holds an escape (see script_decoder.cpp)
+    std::string name_;      // a row's fields with their escapes undone
     std::string text_;
 };
 

@@ -349,6 +349,25 @@ TEST(DecoderEndTest, EndsWithTheBlockThatHoldsA0x1A) {
     }
 }
 
+// A byte order mark decides the encoding at once: the rows after it go on
+// without waiting for the bytes that judge a script without one.
+TEST(DecoderEndTest, AByteOrderMarkDecidesAtOnce) {
+    const std::string scripts[] = {
+        kBom + "\xE3\x81\x82\t\xE3\x81\x84\r\nx",
+        utf16Bytes(u"\x3042\t\x3044\r\nx", false),
+        utf16Bytes(u"\x3042\t\x3044\r\nx", true),
+    };
+    for (const std::string& script : scripts) {
+        Rows rows;
+        ScriptDecoder decoder([&rows](const ScriptRow& row) {
+            rows.emplace_back(std::string(row.name), std::string(row.text));
+        });
+        for (const char byte : script) decoder.feed(std::string_view(&byte, 1));
+        EXPECT_NE(decoder.encoding(), ScriptEncoding::kShiftJis) << testing::PrintToString(script);
+        EXPECT_EQ(rows, (Rows{{"\x82\xa0", "\x82\xa2"}})) << testing::PrintToString(script);
+    }
+}
+
 // What cannot be read becomes U+FFFD, and is counted: every "&#xFFFD;" in
 // the rows, never a byte of a Shift-JIS script, which passes as it is.
 TEST(UnreadableTest, CharactersThatCannotBeReadAreCounted) {
@@ -368,6 +387,10 @@ TEST(UnreadableTest, CharactersThatCannotBeReadAreCounted) {
          {{"&#xFFFD;", kFiller}, {"A", "\x82\xa0&#xFFFD;"}}, 2},
         {"bytes no Shift-JIS character begins with", "\xFF\x80\xA0\t\x81\r\n",
          {{"\xFF\x80\xA0", "\x81"}}, 0},
+        {"a reference typed in the text", kBom + "a\t&#xFFFD;\r\n", {{"a", "&#xFFFD;"}}, 0},
+        // U+F8F3 is the byte FF in Shift-JIS
+        {"the character of the byte FF after a stray byte", kBom + "\x92\xEF\xA3\xB3\r\n",
+         {{"&#xFFFD;\xFF", kFiller}}, 1},
         {"a whole UTF-16 script", utf16Form(utf8Form(kExample), false), readerRows(kExample), 0},
     };
     for (const auto& c : cases) {
@@ -470,6 +493,9 @@ TEST(TwinTest, UnicodeFormsGiveTheRowsOfTheShiftJisText) {
         {"an odd last byte", u"a\t\x3042", true},
         {"an odd last byte after a high surrogate", u"a\t\xD83D", true},
         {"U+FFFD itself", u"\xFFFD\t\xFFFD\r\n", false},
+        // U+F8F1 to U+F8F3 are the single bytes FD to FF in Shift-JIS
+        {"the characters of the bytes FD to FF beside ones that cannot be read",
+         u"\xF8F3\xD800\xF8F3\t\xF8F1\xF8F2\xF8F3\xDC00\r\n\xF8F3", true},
         {"not counted between TABs, after a NUL or after 0x1A",
          u"a\t\xD800\tb\r\nc\0\xD800\td\0\xDFFF\r\n\x1A\xD800"s, false},
         // Characters of every length, with and without a Shift-JIS form
