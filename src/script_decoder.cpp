@@ -384,30 +384,30 @@ const Byte* ScriptDecoder::convertUtf16(const Byte* in, const Byte* end, char*& 
     };
     char* out = converted;
     std::uint16_t* const pairs = pairs_.get();
-    for (; end - in >= 2; in += 2) {
-        const char16_t unit = unitAt(in);
-        if (unit < 0x80) {
-            *out++ = static_cast<char>(unit);
-            continue;
-        }
-        if (const std::uint16_t pair = pairs[unit]) {
+    const Byte* const unitsEnd = in + ((end - in) & ~std::ptrdiff_t{1});  // where the last whole unit ends
+    while (in < unitsEnd) {
+        // Runs of kana and kanji, and of ASCII, the bulk of a script.
+        for (std::uint16_t pair; in < unitsEnd && (pair = pairs[unitAt(in)]) != 0; in += 2, out += 2) {
             std::memcpy(out, &pair, 2);
-            out += 2;
-            continue;
         }
+        for (; in < unitsEnd && unitAt(in) < 0x80; in += 2) *out++ = static_cast<char>(unitAt(in));
+        if (in == unitsEnd) break;
+        const char16_t unit = unitAt(in);
+        if (pairs[unit] != 0) continue;
         if (isHighSurrogate(unit)) {
-            if (end - in < 4) break;  // finished by the bytes that follow
+            if (unitsEnd - in < 4) break;  // finished by the bytes that follow
             const char16_t next = unitAt(in + 2);
             if (isLowSurrogate(next)) {
                 out = writeCharacter(0x10000 + (static_cast<char32_t>(unit - 0xD800) << 10) + (next - 0xDC00), out,
                                      nullptr);
-                in += 2;
+                in += 4;
                 continue;
             }
         }
         // A surrogate without its other half cannot be read.
         const bool surrogate = isHighSurrogate(unit) || isLowSurrogate(unit);
         out = writeCharacter(surrogate ? unicode::kReplacement : unit, out, surrogate ? nullptr : &pairs[unit]);
+        in += 2;
     }
     converted = out;
     return in;
