@@ -172,10 +172,6 @@ constexpr char kUnreadable = '!';
 constexpr std::size_t kPieceSize = 64 * 1024;
 constexpr std::size_t kConvertedSize = 4 * kPieceSize;
 
-// A character cut by the end of a block is kept until the next one: at most
-// three bytes of UTF-8, or of UTF-16 (a high surrogate and one byte).
-constexpr std::size_t kMostPending = 3;
-
 // The table of Shift-JIS pairs holds, for each character met that has one,
 // its two bytes as they lie in memory; 0 for any other, decoded on its own.
 // A UTF-8 script's is indexed by a character's three bytes less E0 00 00
@@ -188,17 +184,6 @@ constexpr std::size_t kUtf16PairsSize = std::size_t{1} << 16;
 
 bool isHighSurrogate(char32_t c) { return c >= 0xD800 && c <= 0xDBFF; }
 bool isLowSurrogate(char32_t c) { return c >= 0xDC00 && c <= 0xDFFF; }
-
-// Copies the ASCII that the input begins with, eight bytes at a time while it lasts.
-void copyAscii(const Byte*& in, const Byte* end, char*& out) {
-    for (; end - in >= 8; in += 8, out += 8) {
-        std::uint64_t word;
-        std::memcpy(&word, in, 8);
-        if (word & 0x8080808080808080u) break;
-        std::memcpy(out, &word, 8);
-    }
-    while (in < end && *in < 0x80) *out++ = static_cast<char>(*in++);
-}
 
 }  // namespace
 
@@ -362,7 +347,10 @@ const Byte* ScriptDecoder::convertUtf8(const Byte* in, const Byte* end, char*& c
         }
         if (in == end) break;
         if (*in < 0x80) {
-            copyAscii(in, end, out);
+            const std::size_t ascii = asciiPrefix(in, end);
+            std::memcpy(out, in, ascii);
+            in += ascii;
+            out += ascii;
             continue;
         }
         const unicode::Decoded c =

@@ -103,8 +103,10 @@ private:
         void operator()(void* memory) const { std::free(memory); }
     };
     std::unique_ptr<std::uint16_t, Free> pairs_;
-    // A character cut by the end of the last block, and room to finish it with the next one's first bytes.
-    char pending_[6];
+    // A character cut by the end of the last block, and room to finish it with the next one's first
+    // bytes: at most three of UTF-8, or of UTF-16 (a first half and one byte).
+    static constexpr std::size_t kMostPending = 3;
+    char pending_[2 * kMostPending];
     std::size_t pendingSize_ = 0;
     bool escaped_ = false;  // what the reader was given holds an escape (see script_decoder.cpp)
     std::string name_;      // a row's fields with their escapes undone
