@@ -347,10 +347,15 @@ const Byte* ScriptDecoder::convertUtf8(const Byte* in, const Byte* end, char*& c
         }
         if (in == end) break;
         if (*in < 0x80) {
-            const std::size_t ascii = asciiPrefix(in, end);
-            std::memcpy(out, in, ascii);
-            in += ascii;
-            out += ascii;
+            // Between runs mostly a TAB or a line end: a few bytes one by one, a long stretch at once.
+            const Byte* const fewEnd = in + std::min<std::ptrdiff_t>(end - in, 8);
+            while (in != fewEnd && *in < 0x80) *out++ = static_cast<char>(*in++);
+            if (in == fewEnd) {
+                const std::size_t ascii = asciiPrefix(in, end);
+                std::memcpy(out, in, ascii);
+                in += ascii;
+                out += ascii;
+            }
             continue;
         }
         const unicode::Decoded c =
