@@ -447,7 +447,8 @@ std::uint64_t replacementsIn(const Rows& rows) {
     std::uint64_t count = 0;
     for (const auto& [name, text] : rows) {
         for (const std::string* field : {&name, &text}) {
-            for (std::size_t at = field->find(reference); at != std::string::npos; at = field->find(reference, at + 1)) {
+            for (std::size_t at = field->find(reference); at != std::string::npos;
+                 at = field->find(reference, at + 1)) {
                 ++count;
             }
         }
@@ -459,17 +460,22 @@ std::uint64_t replacementsIn(const Rows& rows) {
 void expectTwinsRead(const Twins& twins, const std::vector<std::size_t>& blockSizes, const std::string& label) {
     const Rows expected = readerRows(twins.shiftJis);
     for (const std::string* script : {&twins.littleEndian, &twins.bigEndian, &twins.utf8}) {
-        const char* const form = script == &twins.utf8 ? "UTF-8" : script == &twins.bigEndian ? "big-endian" : "little-endian";
+        const char* const form = script == &twins.utf8        ? "UTF-8"
+                                 : script == &twins.bigEndian ? "big-endian"
+                                                              : "little-endian";
         for (const std::size_t blockSize : blockSizes) {
             Rows rows;
             ScriptDecoder decoder([&rows](const ScriptRow& row) {
                 rows.emplace_back(std::string(row.name), std::string(row.text));
             });
             const std::size_t size = blockSize == 0 ? script->size() + 1 : blockSize;
-            for (std::size_t at = 0; at < script->size(); at += size) decoder.feed(std::string_view(*script).substr(at, size));
+            for (std::size_t at = 0; at < script->size(); at += size) {
+                decoder.feed(std::string_view(*script).substr(at, size));
+            }
             decoder.finish();
             EXPECT_TRUE(sameRows(rows, expected)) << label << ", " << form << ", block size " << blockSize;
-            EXPECT_EQ(decoder.unreadable(), replacementsIn(expected)) << label << ", " << form << ", block size " << blockSize;
+            EXPECT_EQ(decoder.unreadable(), replacementsIn(expected))
+                << label << ", " << form << ", block size " << blockSize;
         }
     }
 }
@@ -527,9 +533,12 @@ TEST(TwinTest, LongTextInAnyBlocks) {
     // Padded so that an あ takes UTF-8 bytes 65534 to 65536.
     std::size_t utf8Size = 0, at = 0;
     while (utf8Size < 65536 - 40) {
-        const bool pair = units[at] >= 0xD800 && units[at] <= 0xDBFF && units[at + 1] >= 0xDC00 && units[at + 1] <= 0xDFFF;
+        const bool pair =
+            units[at] >= 0xD800 && units[at] <= 0xDBFF && units[at + 1] >= 0xDC00 && units[at + 1] <= 0xDFFF;
         std::string character;
-        for (const char32_t c : unicode::fromUtf16(std::u16string_view(units).substr(at, pair ? 2 : 1))) appendUtf8(character, c);
+        for (const char32_t c : unicode::fromUtf16(std::u16string_view(units).substr(at, pair ? 2 : 1))) {
+            appendUtf8(character, c);
+        }
         utf8Size += character.size();
         at += pair ? 2 : 1;
     }
