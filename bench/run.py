@@ -13,9 +13,11 @@ throwaway file of the page's size is written and deleted (on these virtual
 machines memory left free for a moment is handed back to the host, which
 alone can double the time of the next write).
 
-Then: the same conversions with the other core kept busy by a second
-process; a 2 KB script against cat copying it to a file, since start-up is
-the whole cost for small scripts; with --scanner, the SSE2 scanner
+Then: the 16 MiB script as it is and saved as UTF-8 and as UTF-16, the
+three in the same paired rounds, each as a multiple of the Shift-JIS one's
+time and instructions; the same conversions with the other core kept busy
+by a second process; a 2 KB script against cat copying it to a file, since
+start-up is the whole cost for small scripts; with --scanner, the SSE2 scanner
 against the portable one (a second build), idle and busy; and with
 --against, this build against another taletab program (say, a build of an
 earlier commit) in the same paired rounds, idle and busy.
@@ -195,6 +197,23 @@ def conversions(script, rounds, extra=None):
     return paired(commands, rounds, 1, settle_command(size))
 
 
+def twins_table(twins, counted, rounds):
+    """The same script in each encoding, in the same paired rounds, against
+    the first (Shift-JIS): the twins give the same page, so their times
+    differ only by the conversion on the way."""
+    print("\nThe 16 MiB script saved three ways, in the same paired rounds:\n")
+    print("| input | bytes | median s | × Shift-JIS twin | user s | instr/B | instructions × twin | peak KiB |")
+    print("|---|---:|---:|---:|---:|---:|---:|---:|")
+    commands = {label: f"{TALETAB} {script} {PAGE}" for label, script in twins}
+    shift_jis_label, shift_jis = twins[0]
+    r = paired(commands, rounds, 1, settle_command(page_size(shift_jis)))
+    for label, script in twins:
+        size = script.stat().st_size
+        print(f"| {label} | {size} | {median(r, label):.4f} | {ratio(r, label, shift_jis_label):.2f}"
+              f" | {median(r, label, 'user'):.3f} | {counted[script] / size:.2f}"
+              f" | {counted[script] / counted[shift_jis]:.2f} | {peak_kib(script)} |", flush=True)
+
+
 @contextlib.contextmanager
 def other_core_busy():
     """A second process that keeps a core busy with work of its own."""
@@ -222,8 +241,9 @@ def main():
     # Scripts saved as UTF-8 and UTF-16 are converted to Shift-JIS on the way, beside their Shift-JIS
     # twin; small enough for callgrind.
     twin = generated("script-16m.txt", 16 * MIB)
-    sixteen = [("16 MiB script", twin), ("16 MiB script, UTF-8", utf8_form(twin, "script-16m-utf8.txt")),
+    sixteen = [("16 MiB script, Shift-JIS", twin), ("16 MiB script, UTF-8", utf8_form(twin, "script-16m-utf8.txt")),
                ("16 MiB script, UTF-16", utf16_form(twin, "script-16m-utf16.txt"))]
+    counted = {script: instructions(script) for _, script in sixteen}
     print(f"Machine: {machine()}; load average {load()}\n")
 
     print("| input | bytes | median s | MB/s | floor s | × floor | 2-thread floor s | × 2-thread floor"
@@ -232,12 +252,15 @@ def main():
     for label, script in sixteen + scripts + [("256 MiB line", one_long_line("line-256m.txt", 256 * MIB))]:
         size = script.stat().st_size
         r = conversions(script, rounds)
-        per_byte = f"{instructions(script) / size:.2f}" if size <= CALLGRIND_LIMIT else "-"
+        count = counted.get(script) or (instructions(script) if size <= CALLGRIND_LIMIT else None)
+        per_byte = f"{count / size:.2f}" if count else "-"
         print(f"| {label} | {size} | {median(r, 'taletab'):.4f} | {size / median(r, 'taletab') / 1e6:.0f}"
               f" | {median(r, 'floor'):.4f} | {ratio(r, 'taletab', 'floor'):.2f}"
               f" | {median(r, 'floor2'):.4f} | {ratio(r, 'taletab', 'floor2'):.2f} | {best_on_two_cores(r):.2f}"
               f" | {median(r, 'taletab', 'user'):.3f} | {median(r, 'taletab', 'system'):.3f}"
               f" | {per_byte} | {peak_kib(script)} |", flush=True)
+
+    twins_table(sixteen, counted, rounds)
 
     print("\nWith the other core kept busy by a second process:\n")
     print("| input | median s | floor s | × floor | × 2-thread floor |")

@@ -1235,8 +1235,8 @@ class Utf8Scripts(unittest.TestCase):
 
     @unittest.skipUnless(LINUX and not SANITIZED, "limits the address space")
     def test_last_line_too_long_to_convert_is_a_failure(self):
-        # The reader holds this line in 32 MiB; its Shift-JIS form needs 21 MiB more than there is.
-        script = self.BOM + b"name\t" + "あ".encode("utf-8") * (7 * 1024 * 1024)
+        # The reader holds this line's Shift-JIS form, 50 MiB: more than there is.
+        script = self.BOM + b"name\t" + "あ".encode("utf-8") * (25 * 1024 * 1024)
         self.put("long.txt", script)
         self.put("page.htm", OLD_PAGE)
         self.expect(["long.txt", "page.htm"], 4, BANNER + message(SCRIPT_READ_FAILED, "long.txt"),

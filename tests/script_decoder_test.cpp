@@ -351,6 +351,25 @@ TEST(DecoderEndTest, EndsWithTheBlockThatHoldsA0x1A) {
     }
 }
 
+// A byte order mark decides the encoding at once: the rows after it go on
+// without waiting for the bytes that judge a script without one.
+TEST(DecoderEndTest, AByteOrderMarkDecidesAtOnce) {
+    const std::string scripts[] = {
+        kBom + "\xE3\x81\x82\t\xE3\x81\x84\r\nx",
+        utf16Bytes(u"\x3042\t\x3044\r\nx", false),
+        utf16Bytes(u"\x3042\t\x3044\r\nx", true),
+    };
+    for (const std::string& script : scripts) {
+        Rows rows;
+        ScriptDecoder decoder([&rows](const ScriptRow& row) {
+            rows.emplace_back(std::string(row.name), std::string(row.text));
+        });
+        for (const char byte : script) decoder.feed(std::string_view(&byte, 1));
+        EXPECT_NE(decoder.encoding(), ScriptEncoding::kShiftJis) << testing::PrintToString(script);
+        EXPECT_EQ(rows, (Rows{{"\x82\xa0", "\x82\xa2"}})) << testing::PrintToString(script);
+    }
+}
+
 // What cannot be read becomes U+FFFD, and is counted: every "&#xFFFD;" in
 // the rows, never a byte of a Shift-JIS script, which passes as it is.
 TEST(UnreadableTest, CharactersThatCannotBeReadAreCounted) {
@@ -370,6 +389,10 @@ TEST(UnreadableTest, CharactersThatCannotBeReadAreCounted) {
          {{"&#xFFFD;", kFiller}, {"A", "\x82\xa0&#xFFFD;"}}, 2},
         {"bytes no Shift-JIS character begins with", "\xFF\x80\xA0\t\x81\r\n",
          {{"\xFF\x80\xA0", "\x81"}}, 0},
+        {"a reference typed in the text", kBom + "a\t&#xFFFD;\r\n", {{"a", "&#xFFFD;"}}, 0},
+        // U+F8F3 is the byte FF in Shift-JIS
+        {"the character of the byte FF after a stray byte", kBom + "\x92\xEF\xA3\xB3\r\n",
+         {{"&#xFFFD;\xFF", kFiller}}, 1},
         {"a whole UTF-16 script", utf16Form(utf8Form(kExample), false), readerRows(kExample), 0},
     };
     for (const auto& c : cases) {
@@ -385,6 +408,149 @@ TEST(UnreadableTest, CharactersThatCannotBeReadAreCounted) {
             EXPECT_EQ(decoder.unreadable(), c.unreadable) << c.label << ", block size " << blockSize;
         }
     }
+}
+
+// A UTF-16 script and its UTF-8 twin give the rows of the same text written
+// in Shift-JIS with its references: the converted bytes go through the
+// reader, so its TABs, line ends, NULs and 0x1A, and what cannot be read,
+// must come out as if each row's own fields had been converted.
+struct Twins {
+    std::string littleEndian, bigEndian, utf8;  // each with its byte order mark
+    std::string shiftJis;                       // the same text, "&#xFFFD;" for what cannot be read
+};
+
+// The text's code units, with a lone surrogate as U+FFFD and, where `oddByte`,
+// one byte more at the end, which UTF-16 cannot read and UTF-8 has as 0xFF;
+// after a first half, that byte is the start of its second: one character
+// that cannot be read.
+Twins twins(std::u16string_view units, bool oddByte = false) {
+    Twins out{utf16Bytes(units, false), utf16Bytes(units, true), kBom, ""};
+    const std::u32string text = unicode::fromUtf16(units);
+    for (const char32_t c : text) {
+        appendUtf8(out.utf8, c);
+        char form[unicode::kLongestReference];
+        std::size_t length = cp932::encode(c, form);
+        if (length == 0) length = unicode::writeReference(c, form);
+        out.shiftJis.append(form, length);
+    }
+    if (oddByte) {
+        out.littleEndian += 'x';
+        out.bigEndian += 'x';
+        if (units.empty() || units.back() < 0xD800 || units.back() > 0xDBFF) {
+            out.utf8 += '\xFF';
+            out.shiftJis += "&#xFFFD;";
+        }
+    }
+    return out;
+}
+
+std::uint64_t replacementsIn(const Rows& rows) {
+    const std::string reference = "&#xFFFD;";
+    std::uint64_t count = 0;
+    for (const auto& [name, text] : rows) {
+        for (const std::string* field : {&name, &text}) {
+            for (std::size_t at = field->find(reference); at != std::string::npos;
+                 at = field->find(reference, at + 1)) {
+                ++count;
+            }
+        }
+    }
+    return count;
+}
+
+// Checks the three forms at each block size against the Shift-JIS text's rows.
+void expectTwinsRead(const Twins& twins, const std::vector<std::size_t>& blockSizes, const std::string& label) {
+    const Rows expected = readerRows(twins.shiftJis);
+    for (const std::string* script : {&twins.littleEndian, &twins.bigEndian, &twins.utf8}) {
+        const char* const form = script == &twins.utf8        ? "UTF-8"
+                                 : script == &twins.bigEndian ? "big-endian"
+                                                              : "little-endian";
+        for (const std::size_t blockSize : blockSizes) {
+            Rows rows;
+            ScriptDecoder decoder([&rows](const ScriptRow& row) {
+                rows.emplace_back(std::string(row.name), std::string(row.text));
+            });
+            const std::size_t size = blockSize == 0 ? script->size() + 1 : blockSize;
+            for (std::size_t at = 0; at < script->size(); at += size) {
+                decoder.feed(std::string_view(*script).substr(at, size));
+            }
+            decoder.finish();
+            EXPECT_TRUE(sameRows(rows, expected)) << label << ", " << form << ", block size " << blockSize;
+            EXPECT_EQ(decoder.unreadable(), replacementsIn(expected))
+                << label << ", " << form << ", block size " << blockSize;
+        }
+    }
+}
+
+TEST(TwinTest, UnicodeFormsGiveTheRowsOfTheShiftJisText) {
+    const struct {
+        const char* label;
+        std::u16string units;
+        bool oddByte;
+    } cases[] = {
+        // Line ends and fields as the reader has them
+        {"CR LF, a lone CR and a bare LF", u"\x3042\t\x3044\r\nb\rc\x6F22\nd\r", false},
+        {"a later TAB starts the text again", u"\x540D\t\x4E2D\t\x672B\r\n", false},
+        {"NUL ends a field", u"\x3042\0x\t\x3044\0y\r\n"s, false},
+        {"0x1A ends the script", u"\x3042\t\x3044\r\n\x1A\x3046\t\xD83D\r\n", false},
+        {"an empty line and a heading", u"\r\n\x7B2C\x4E00\r\n", false},
+        // What cannot be read, and where it counts
+        {"a lone high surrogate before TAB, CR, LF and NUL", u"a\xD83D\t\xD83D\r\n\xD83D\n\xD83D\0"s, false},
+        {"a lone low surrogate, and two highs before a low", u"\xDE00\t\xD83D\xD83D\xDE00\r\n", false},
+        {"a high surrogate last", u"a\t\xD83D", false},
+        {"an odd last byte", u"a\t\x3042", true},
+        {"an odd last byte after a high surrogate", u"a\t\xD83D", true},
+        {"U+FFFD itself", u"\xFFFD\t\xFFFD\r\n", false},
+        // U+F8F1 to U+F8F3 are the single bytes FD to FF in Shift-JIS
+        {"the characters of the bytes FD to FF beside ones that cannot be read",
+         u"\xF8F3\xD800\xF8F3\t\xF8F1\xF8F2\xF8F3\xDC00\r\n\xF8F3", true},
+        {"not counted between TABs, after a NUL or after 0x1A",
+         u"a\t\xD800\tb\r\nc\0\xD800\td\0\xDFFF\r\n\x1A\xD800"s, false},
+        // Characters of every length, with and without a Shift-JIS form
+        {"a pair, and characters without a form", u"\xD83D\xDE00\t\x2661\x00E9\x4E02\r\n", false},
+        {"one byte in Shift-JIS: half-width katakana and U+0080", u"\xFF71\x0080\t\xFF9F\r\n", false},
+        {"two bytes in UTF-8 with a Shift-JIS pair", u"\x03B1\x0416\t\x00A7\r\n", false},
+        {"the forms several code points share", u"\x301C\x2016\x2212\x2014\t\xFF5E\x2225\xFF0D\x2015\r\n", false},
+        {"nothing but the mark", u"", false},
+    };
+    std::vector<std::size_t> blockSizes = {0, 64};
+    for (std::size_t size = 1; size <= 16; ++size) blockSizes.push_back(size);
+    for (const auto& c : cases) expectTwinsRead(twins(c.units, c.oddByte), blockSizes, c.label);
+}
+
+// A long text of every kind of character, converted a piece at a time: a
+// pair, and a character of three UTF-8 bytes, cut where a piece ends.
+TEST(TwinTest, LongTextInAnyBlocks) {
+    const std::u16string palette[] = {u"\x3042", u"\x30A2", u"\x6F22", u"\x3001", u"a", u"\t", u"\r\n", u"\n", u"\r",
+                                      u"\xFF71", u"\x03B1", u"\x00E9", u"\x2661", u"\xD83D\xDE00", u"\xD83D",
+                                      u"\xDE00", u"\xFFFD", u"\x0080", u"\x301C", u"\0"s};
+    std::u16string units;
+    std::uint64_t state = 1;
+    while (units.size() < 100 * 1024) {
+        state = state * 6364136223846793005u + 1442695040888963407u;
+        const unsigned pick = static_cast<unsigned>(state >> 33) % 40;
+        units += pick < std::size(palette) ? palette[pick] : palette[pick % 4];  // mostly kana and kanji
+    }
+    // Pieces are 64 KiB of the script after its mark: UTF-8 byte 65535 ends the first, UTF-16 unit 32767.
+    // Padded so that an あ takes UTF-8 bytes 65534 to 65536.
+    std::size_t utf8Size = 0, at = 0;
+    while (utf8Size < 65536 - 40) {
+        const bool pair =
+            units[at] >= 0xD800 && units[at] <= 0xDBFF && units[at + 1] >= 0xDC00 && units[at + 1] <= 0xDFFF;
+        std::string character;
+        for (const char32_t c : unicode::fromUtf16(std::u16string_view(units).substr(at, pair ? 2 : 1))) {
+            appendUtf8(character, c);
+        }
+        utf8Size += character.size();
+        at += pair ? 2 : 1;
+    }
+    units.insert(at, std::u16string(65534 - utf8Size, u'a') + u"\x3042");
+    ASSERT_LT(at, 32767u);  // the pairs below leave the UTF-8 bytes before it as they are
+    units.replace(32767, 2, u"\xD83D\xDE00");
+    units.replace(2 * 32768 - 1, 2, u"\xD83D\xDE00");
+    const Twins forms = twins(units);
+    ASSERT_EQ(forms.utf8.substr(kBom.size() + 65534, 3), "\xE3\x81\x82");
+    expectTwinsRead(forms, {0, 1, 2, 3, 4095, 65535, 65536, 65537, kScriptBlockSize}, "long text");
 }
 
 // The page from a script saved as UTF-8 is the page from the same script in

@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
+#include <new>
 #include <utility>
 
 #include "code_page_932.h"
@@ -16,12 +18,25 @@ namespace {
 constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
 constexpr std::string_view kUtf16LittleEndianMark = "\xFF\xFE";
 constexpr std::string_view kUtf16BigEndianMark = "\xFE\xFF";
-constexpr std::string_view kReplacementInUtf8 = "\xEF\xBF\xBD";
+constexpr std::string_view kReplacementReference = "&#xFFFD;";  // as unicode::writeReference writes U+FFFD
 // A UTF-8 script may hold a stray byte (a pasted cp1252 quote, a character cut short) for
 // every so many good characters; Shift-JIS read as UTF-8 has far more.
 constexpr std::size_t kGoodPerStrayByte = 8;
 
 using Byte = unsigned char;
+
+struct ByteOrderMark {
+    ScriptEncoding encoding = ScriptEncoding::kShiftJis;
+    std::size_t length = 0;  // 0: none
+};
+
+// The mark that bytes at the start of a script begin with.
+ByteOrderMark markAtStart(std::string_view bytes) {
+    if (bytes.substr(0, kByteOrderMark.size()) == kByteOrderMark) return {ScriptEncoding::kUtf8, kByteOrderMark.size()};
+    if (bytes.substr(0, 2) == kUtf16LittleEndianMark) return {ScriptEncoding::kUtf16LittleEndian, 2};
+    if (bytes.substr(0, 2) == kUtf16BigEndianMark) return {ScriptEncoding::kUtf16BigEndian, 2};
+    return {};
+}
 
 // The count of bytes before the first one that is not ASCII, eight at a time.
 std::size_t asciiPrefix(const Byte* from, const Byte* end) {
@@ -143,39 +158,46 @@ bool looksLikeUtf8(std::string_view judged, bool toTheEnd) {
     return utf8.likeliness * shiftJis.characters > shiftJis.likeliness * utf8.characters;
 }
 
-// Converts the run of kana and kanji (three bytes each, leads E1 to EF but
-// ED, which need no check beyond their continuation bytes) that the input
-// begins with, as far as each has a Shift-JIS form: nearly all the bytes of
-// a Japanese script take this road.
-void convertThreeByteRun(const Byte*& in, const Byte* end, char*& out) {
-    while (end - in >= 3) {
-        const unsigned lead = in[0], second = in[1] ^ 0x80u, third = in[2] ^ 0x80u;
-        if (lead <= 0xE0 || lead >= 0xF0 || lead == 0xED || (second | third) > 0x3F) return;
-        const auto codePoint = static_cast<char32_t>((lead & 0x0F) << 12 | second << 6 | third);
-        const std::size_t written = cp932::encode(codePoint, out);
-        if (written == 0) return;
-        out += written;
-        in += 3;
-    }
-}
+// In the converted bytes a character that cannot be read stands as two
+// bytes, kEscape and kUnreadable, until its row is handed on, where it
+// becomes "&#xFFFD;": counted there, it is counted only where it reaches a
+// row (not after a NUL, say). Every byte is some character's Shift-JIS form,
+// so the one character whose form is kEscape (U+F8F3) stands as two
+// kEscape. Neither byte is one the reader looks for.
+constexpr char kEscape = '\xFF';
+constexpr char kUnreadable = '!';
+
+// A UTF-8 or UTF-16 script is converted this many bytes at a time; their
+// Shift-JIS form is at most four times as long (a UTF-16 unit as "&#xFFFF;").
+constexpr std::size_t kPieceSize = 64 * 1024;
+constexpr std::size_t kConvertedSize = 4 * kPieceSize;
+
+// The table of Shift-JIS pairs holds, for each character met that has one,
+// its two bytes as they lie in memory; 0 for any other, decoded on its own.
+// A UTF-8 script's is indexed by a character's three bytes less E0 00 00
+// (kana and kanji are E3 to E9 xx xx), with room for any continuation bytes,
+// so that looking a character up checks them too; a UTF-16 script's by the
+// code unit. Only the entries of characters met are ever written.
+constexpr std::uint32_t kThreeByteLeads = 0xE00000;
+constexpr std::size_t kUtf8PairsSize = std::size_t{1} << 20;
+constexpr std::size_t kUtf16PairsSize = std::size_t{1} << 16;
+
+bool isHighSurrogate(char32_t c) { return c >= 0xD800 && c <= 0xDBFF; }
+bool isLowSurrogate(char32_t c) { return c >= 0xDC00 && c <= 0xDFFF; }
 
 }  // namespace
 
 ScriptDecoder::ScriptDecoder(ScriptReader::RowHandler onRow)
     : onRow_(std::move(onRow)), reader_([this](const ScriptRow& row) { convertRow(row); }) {}
 
-bool ScriptDecoder::isUtf16() const {
-    return encoding_ == ScriptEncoding::kUtf16LittleEndian || encoding_ == ScriptEncoding::kUtf16BigEndian;
-}
-
 void ScriptDecoder::feed(std::string_view block) {
     // After a 0x1A nothing counts, for the rows or for the encoding.
     if (reader_.ended()) return;
     if (decided_) {
-        if (isUtf16()) {
-            feedUtf16(block);
-        } else {
+        if (encoding_ == ScriptEncoding::kShiftJis) {
             reader_.feed(block);
+        } else {
+            convertAndFeed(block);
         }
         return;
     }
@@ -198,7 +220,11 @@ void ScriptDecoder::feed(std::string_view block) {
     const std::size_t taken = std::min(block.size(), kJudgedBytes - held_.size());
     held_.append(block.data(), taken);
     // After a 0x1A nothing more comes to judge: waiting for it could be waiting for ever.
-    if (held_.size() < kJudgedBytes && block.substr(0, taken).find(kEndOfScript) == std::string_view::npos) return;
+    // A byte order mark decides at once.
+    if (held_.size() < kJudgedBytes && block.substr(0, taken).find(kEndOfScript) == std::string_view::npos &&
+        !(judgedStartsScript_ && markAtStart(held_).length > 0)) {
+        return;
+    }
     decide(held_, false);
     feedDecided(held_);
     held_ = std::string();
@@ -211,133 +237,228 @@ void ScriptDecoder::finish() {
         feedDecided(held_);
         held_ = std::string();
     }
-    if (isUtf16() && (oddByte_ >= 0 || highSurrogate_ != 0)) {
-        reader_.feed(kReplacementInUtf8);  // a pair or a code unit cut off by the end
+    if (pendingSize_ > 0 && !reader_.ended()) {
+        const auto* const pending = reinterpret_cast<const Byte*>(pending_);
+        char* out = converted_.get();
+        if (encoding_ == ScriptEncoding::kUtf8) {
+            convertUtf8(pending, pending + pendingSize_, out, true);  // each byte of a cut character stands alone
+        } else {
+            out = writeCharacter(unicode::kReplacement, out, nullptr);  // a pair or a code unit cut off by the end
+        }
+        reader_.feed({converted_.get(), static_cast<std::size_t>(out - converted_.get())});
     }
+    pendingSize_ = 0;
     reader_.finish();
 }
 
 void ScriptDecoder::decide(std::string_view judged, bool toTheEnd) {
     decided_ = true;
-    if (judgedStartsScript_ && judged.substr(0, kByteOrderMark.size()) == kByteOrderMark) {
-        encoding_ = ScriptEncoding::kUtf8;
-        bomLeft_ = kByteOrderMark.size();
-    } else if (judgedStartsScript_ && judged.substr(0, 2) == kUtf16LittleEndianMark) {
-        encoding_ = ScriptEncoding::kUtf16LittleEndian;
-        bomLeft_ = 2;
-    } else if (judgedStartsScript_ && judged.substr(0, 2) == kUtf16BigEndianMark) {
-        encoding_ = ScriptEncoding::kUtf16BigEndian;
-        bomLeft_ = 2;
+    const ByteOrderMark mark = judgedStartsScript_ ? markAtStart(judged) : ByteOrderMark{};
+    if (mark.length > 0) {
+        encoding_ = mark.encoding;
+        bomLeft_ = mark.length;
     } else {
         encoding_ = looksLikeUtf8(judged, toTheEnd) ? ScriptEncoding::kUtf8 : ScriptEncoding::kShiftJis;
+    }
+    if (encoding_ != ScriptEncoding::kShiftJis) {
+        // Zero pages from the system: a small script does not pay for the table's size.
+        const std::size_t entries = encoding_ == ScriptEncoding::kUtf8 ? kUtf8PairsSize : kUtf16PairsSize;
+        pairs_.reset(static_cast<std::uint16_t*>(std::calloc(entries, sizeof(std::uint16_t))));
+        if (!pairs_) throw std::bad_alloc();
+        converted_.reset(new char[kConvertedSize]);
     }
 }
 
 void ScriptDecoder::feedDecided(std::string_view bytes) {
     bytes.remove_prefix(bomLeft_);  // the judged bytes hold the whole mark
     bomLeft_ = 0;
-    if (isUtf16()) {
-        feedUtf16(bytes);
-    } else {
+    if (encoding_ == ScriptEncoding::kShiftJis) {
         reader_.feed(bytes);
+    } else {
+        convertAndFeed(bytes);
     }
 }
 
-// UTF-16 goes to the reader as UTF-8, the form the rows are converted from;
-// a code unit or a pair cut by the end of the block is finished by the next.
-void ScriptDecoder::feedUtf16(std::string_view bytes) {
-    const bool bigEndian = encoding_ == ScriptEncoding::kUtf16BigEndian;
-    const auto unit = [bigEndian](unsigned first, unsigned second) {
-        return static_cast<char16_t>(bigEndian ? first << 8 | second : second << 8 | first);
-    };
-    // No code unit takes more than three bytes in UTF-8, nor a pair more than four; the
-    // slack is for a unit or pair left from the block before.
-    utf8_.resize(bytes.size() / 2 * 3 + 8);
-    char* out = utf8_.data();
-    std::size_t at = 0;
-    if (oddByte_ >= 0 && !bytes.empty()) {
-        appendUtf16Unit(unit(static_cast<unsigned>(oddByte_), static_cast<Byte>(bytes[0])), out);
-        oddByte_ = -1;
-        at = 1;
-    }
-    for (; at + 1 < bytes.size(); at += 2) {
-        appendUtf16Unit(unit(static_cast<Byte>(bytes[at]), static_cast<Byte>(bytes[at + 1])), out);
-    }
-    if (at < bytes.size()) oddByte_ = static_cast<Byte>(bytes[at]);
-    reader_.feed({utf8_.data(), static_cast<std::size_t>(out - utf8_.data())});
-}
-
-void ScriptDecoder::appendUtf16Unit(char16_t unit, char*& out) {
-    const bool high = unit >= 0xD800 && unit <= 0xDBFF, low = unit >= 0xDC00 && unit <= 0xDFFF;
-    if (highSurrogate_ != 0) {
-        const char16_t first = highSurrogate_;
-        highSurrogate_ = 0;
-        if (low) {
-            out = unicode::writeUtf8(0x10000 + (static_cast<char32_t>(first - 0xD800) << 10) + (unit - 0xDC00), out);
+// The reader is given the script in Shift-JIS, so that each byte is looked
+// at once on the way and the reader finds its lines in the shorter form. The
+// rows come out the same as if the script's own fields were converted: TAB,
+// LF, CR, NUL and 0x1A are themselves in both, and no other character's
+// Shift-JIS form or reference holds one of those bytes.
+void ScriptDecoder::convertAndFeed(std::string_view bytes) {
+    const auto* in = reinterpret_cast<const Byte*>(bytes.data());
+    const Byte* const end = in + bytes.size();
+    if (pendingSize_ > 0 && in != end && !reader_.ended()) {
+        // The character cut by the last block, finished with the first bytes of this one.
+        const std::size_t added = std::min<std::size_t>(kMostPending, end - in);
+        std::memcpy(pending_ + pendingSize_, in, added);
+        const auto* const joined = reinterpret_cast<const Byte*>(pending_);
+        char* out = converted_.get();
+        const std::size_t used = convert(joined, joined + pendingSize_ + added, out) - joined;
+        reader_.feed({converted_.get(), static_cast<std::size_t>(out - converted_.get())});
+        if (used < pendingSize_) {  // still cut: the block was shorter than the character
+            std::memmove(pending_, pending_ + used, pendingSize_ + added - used);
+            pendingSize_ += added - used;
             return;
         }
-        out = unicode::writeUtf8(unicode::kReplacement, out);  // a first half without its second
+        in += used - pendingSize_;
+        pendingSize_ = 0;
     }
-    if (high) {
-        highSurrogate_ = unit;
-    } else {
-        out = unicode::writeUtf8(low ? unicode::kReplacement : unit, out);  // a second half alone cannot be read
+    while (in != end && !reader_.ended()) {
+        const Byte* const pieceEnd = end - in > static_cast<std::ptrdiff_t>(kPieceSize) ? in + kPieceSize : end;
+        char* out = converted_.get();
+        const Byte* const stop = convert(in, pieceEnd, out);
+        reader_.feed({converted_.get(), static_cast<std::size_t>(out - converted_.get())});
+        if (stop != pieceEnd && pieceEnd == end) {  // a character cut by the end of the block
+            pendingSize_ = end - stop;
+            std::memcpy(pending_, stop, pendingSize_);
+            return;
+        }
+        in = stop;
     }
 }
 
-// The Shift-JIS form of a UTF-8 field, written into the buffer, which only
-// ever grows so that a row costs no allocation once the longest has been seen.
-std::string_view ScriptDecoder::toShiftJis(std::string_view field, std::string& buffer) {
-    const auto* in = reinterpret_cast<const Byte*>(field.data());
-    const auto* const end = in + field.size();
-    // Room for the rest of the input and one reference more is kept at every
-    // step: a character never takes more bytes in Shift-JIS than in UTF-8.
-    const std::size_t room = field.size() + unicode::kLongestReference;
-    if (buffer.size() < room) buffer.resize(room);
-    char* out = buffer.data();
-    while (in < end) {
+const Byte* ScriptDecoder::convert(const Byte* in, const Byte* end, char*& out) {
+    switch (encoding_) {
+        case ScriptEncoding::kUtf8:
+            return convertUtf8(in, end, out, false);
+        case ScriptEncoding::kUtf16LittleEndian:
+            return convertUtf16<false>(in, end, out);
+        default:
+            return convertUtf16<true>(in, end, out);
+    }
+}
+
+// Nearly every byte of a Japanese script is in a character of three bytes
+// (kana and kanji) with a Shift-JIS pair: a run of those takes one look-up
+// each; everything else is decoded on its own.
+const Byte* ScriptDecoder::convertUtf8(const Byte* in, const Byte* end, char*& converted, bool toTheEnd) {
+    // Kept in locals: the compiler cannot know that writing the output leaves the table's address alone.
+    char* out = converted;
+    std::uint16_t* const pairs = pairs_.get();
+    // A run reads four bytes for a character of three, which the compiler makes one load of:
+    // it stops three bytes before the end.
+    const Byte* const runEnd = end - std::min<std::ptrdiff_t>(end - in, 3);
+    while (in != end) {
+        for (; in < runEnd; in += 3, out += 2) {
+            const std::uint32_t four = std::uint32_t{in[0]} << 24 | std::uint32_t{in[1]} << 16 | in[2] << 8 | in[3];
+            const std::uint32_t index = (four >> 8) - kThreeByteLeads;
+            if (index >= kUtf8PairsSize) break;
+            const std::uint16_t pair = pairs[index];
+            if (pair == 0) break;
+            std::memcpy(out, &pair, 2);
+        }
+        if (in == end) break;
         if (*in < 0x80) {
-            const std::size_t ascii = asciiPrefix(in, end);
-            std::memcpy(out, in, ascii);
-            out += ascii;
-            in += ascii;
+            // Between runs mostly a TAB or a line end: a few bytes one by one, a long stretch at once.
+            const Byte* const fewEnd = in + std::min<std::ptrdiff_t>(end - in, 8);
+            while (in != fewEnd && *in < 0x80) *out++ = static_cast<char>(*in++);
+            if (in == fewEnd) {
+                const std::size_t ascii = asciiPrefix(in, end);
+                std::memcpy(out, in, ascii);
+                in += ascii;
+                out += ascii;
+            }
             continue;
         }
-        const Byte* const before = in;
-        convertThreeByteRun(in, end, out);
-        if (in != before) continue;
         const unicode::Decoded c =
             unicode::decodeUtf8({reinterpret_cast<const char*>(in), static_cast<std::size_t>(end - in)});
-        if (c.length > 0) {
-            if (const std::size_t written = cp932::encode(c.codePoint, out)) {
-                out += written;
-                in += c.length;
+        if (c.length == 0 && c.cut && !toTheEnd) break;  // finished by the bytes that follow
+        std::uint16_t* const entry =
+            c.length == 3 ? &pairs[(std::uint32_t{in[0]} << 16 | in[1] << 8 | in[2]) - kThreeByteLeads] : nullptr;
+        out = writeCharacter(c.length > 0 ? c.codePoint : unicode::kReplacement, out, entry);
+        in += c.length > 0 ? c.length : 1;  // a byte that begins no character stands alone
+    }
+    converted = out;
+    return in;
+}
+
+template <bool kBigEndian>
+const Byte* ScriptDecoder::convertUtf16(const Byte* in, const Byte* end, char*& converted) {
+    const auto unitAt = [](const Byte* at) {
+        return static_cast<char16_t>(kBigEndian ? at[0] << 8 | at[1] : at[1] << 8 | at[0]);
+    };
+    char* out = converted;
+    std::uint16_t* const pairs = pairs_.get();
+    const Byte* const unitsEnd = in + ((end - in) & ~std::ptrdiff_t{1});  // where the last whole unit ends
+    while (in < unitsEnd) {
+        // Runs of kana and kanji, and of ASCII, the bulk of a script.
+        for (std::uint16_t pair; in < unitsEnd && (pair = pairs[unitAt(in)]) != 0; in += 2, out += 2) {
+            std::memcpy(out, &pair, 2);
+        }
+        for (; in < unitsEnd && unitAt(in) < 0x80; in += 2) *out++ = static_cast<char>(unitAt(in));
+        if (in == unitsEnd) break;
+        const char16_t unit = unitAt(in);
+        if (pairs[unit] != 0) continue;
+        if (isHighSurrogate(unit)) {
+            if (unitsEnd - in < 4) break;  // finished by the bytes that follow
+            const char16_t next = unitAt(in + 2);
+            if (isLowSurrogate(next)) {
+                out = writeCharacter(0x10000 + (static_cast<char32_t>(unit - 0xD800) << 10) + (next - 0xDC00), out,
+                                     nullptr);
+                in += 4;
                 continue;
             }
         }
-        const std::size_t used = out - buffer.data();
-        const std::size_t needed = used + (end - in) + 2 * unicode::kLongestReference;
-        if (buffer.size() < needed) buffer.resize(std::max(needed, 2 * buffer.size()));
-        out = buffer.data() + used;
-        const char32_t shown = c.length > 0 ? c.codePoint : unicode::kReplacement;
-        unreadable_ += shown == unicode::kReplacement;
-        out += unicode::writeReference(shown, out);
-        in += c.length > 0 ? c.length : 1;  // a byte that begins no character stands alone
+        // A surrogate without its other half cannot be read.
+        const bool surrogate = isHighSurrogate(unit) || isLowSurrogate(unit);
+        out = writeCharacter(surrogate ? unicode::kReplacement : unit, out, surrogate ? nullptr : &pairs[unit]);
+        in += 2;
     }
-    return {buffer.data(), static_cast<std::size_t>(out - buffer.data())};
+    converted = out;
+    return in;
+}
+
+// Writes the character's Shift-JIS form, or its reference, and remembers a
+// pair in the table's entry for it, where it has one.
+char* ScriptDecoder::writeCharacter(char32_t c, char* out, std::uint16_t* entry) {
+    if (c == unicode::kReplacement) {
+        out[0] = kEscape;
+        out[1] = kUnreadable;
+        escaped_ = true;
+        return out + 2;
+    }
+    const std::size_t written = cp932::encode(c, out);
+    if (written == 0) return out + unicode::writeReference(c, out);
+    if (written == 2 && entry) std::memcpy(entry, out, 2);
+    if (written == 1 && out[0] == kEscape) {
+        out[1] = kEscape;
+        escaped_ = true;
+        return out + 2;
+    }
+    return out + written;
 }
 
 void ScriptDecoder::convertRow(const ScriptRow& row) {
-    // Rows before the decision are plain ASCII, the same in either encoding.
-    if (encoding_ == ScriptEncoding::kShiftJis) {
+    if (!escaped_) {
         onRow_(row);
         return;
     }
-    ScriptRow converted;
-    converted.name = toShiftJis(row.name, name_);
-    // A heading's text is the reader's own filler, already Shift-JIS.
-    converted.text = row.text.data() == kHeadingFiller.data() ? row.text : toShiftJis(row.text, text_);
-    onRow_(converted);
+    ScriptRow shown;
+    shown.name = unescaped(row.name, name_);
+    shown.text = unescaped(row.text, text_);
+    onRow_(shown);
+}
+
+// The field with "&#xFFFD;" for each character that could not be read, in
+// the buffer when it has one, which only ever grows so that a row costs no
+// allocation once the longest has been seen. The reader never cuts a field
+// between the two bytes of an escape.
+std::string_view ScriptDecoder::unescaped(std::string_view field, std::string& buffer) {
+    std::size_t at = field.find(kEscape);
+    if (at == std::string_view::npos) return field;
+    buffer.clear();
+    std::size_t from = 0;
+    for (; at != std::string_view::npos; from = at + 2, at = field.find(kEscape, from)) {
+        buffer.append(field.data() + from, at - from);
+        if (at + 1 < field.size() && field[at + 1] == kEscape) {
+            buffer += kEscape;
+        } else {
+            buffer += kReplacementReference;
+            ++unreadable_;
+        }
+    }
+    if (from < field.size()) buffer.append(field.data() + from, field.size() - from);
+    return buffer;
 }
 
 }  // namespace taletab

@@ -7,6 +7,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -42,12 +44,13 @@ inline constexpr std::size_t kJudgedBytes = 64 * 1024;
 // as Notepad's "Unicode" saves it; FE FF, big-endian) is UTF-16 and is read
 // as the same text in UTF-8 would be; without the mark nothing is taken for
 // UTF-16. A surrogate without its other half, or a last byte without its
-// pair, is a character that cannot be read.
+// pair, is a character that cannot be read (a first half with the last byte
+// after it, one character).
 //
 // Plain ASCII reads the same in both encodings, so the rows before the first
 // non-ASCII byte go on at once; from that byte on, at most kJudgedBytes are
-// held back until the encoding is known. The decision holds for the whole
-// script.
+// held back until the encoding is known (none after a byte order mark). The
+// decision holds for the whole script.
 //
 // In a UTF-8 or UTF-16 script a character with no Shift-JIS form becomes a
 // numeric character reference (U+1F600 becomes "&#x1F600;") and each
@@ -71,13 +74,18 @@ public:
     std::uint64_t unreadable() const { return unreadable_; }
 
 private:
+    using Byte = unsigned char;
+
     void decide(std::string_view judged, bool toTheEnd);
     void feedDecided(std::string_view bytes);
-    bool isUtf16() const;
-    void feedUtf16(std::string_view bytes);
-    void appendUtf16Unit(char16_t unit, char*& out);
+    void convertAndFeed(std::string_view bytes);
+    const Byte* convert(const Byte* in, const Byte* end, char*& out);
+    const Byte* convertUtf8(const Byte* in, const Byte* end, char*& out, bool toTheEnd);
+    template <bool kBigEndian>
+    const Byte* convertUtf16(const Byte* in, const Byte* end, char*& out);
+    char* writeCharacter(char32_t c, char* out, std::uint16_t* entry);
     void convertRow(const ScriptRow& row);
-    std::string_view toShiftJis(std::string_view field, std::string& buffer);
+    std::string_view unescaped(std::string_view field, std::string& buffer);
 
     ScriptReader::RowHandler onRow_;
     ScriptReader reader_;
@@ -87,13 +95,22 @@ private:
     bool judgedStartsScript_ = false;
     std::size_t bomLeft_ = 0;       // bytes of a byte order mark still to drop
     std::string held_;              // the judged bytes, while they arrive in more than one block
-    std::string name_;              // a UTF-8 row's fields in Shift-JIS
-    std::string text_;
     std::uint64_t unreadable_ = 0;
-    // UTF-16: the script so far in UTF-8, and what a block left unfinished.
-    std::string utf8_;
-    int oddByte_ = -1;              // the first byte of a code unit whose second is still to come
-    char16_t highSurrogate_ = 0;    // the first half of a pair whose second is still to come
+    // A UTF-8 or UTF-16 script goes to the reader converted, a piece at a time, into this buffer.
+    std::unique_ptr<char[]> converted_;
+    // The Shift-JIS pairs of the characters met so far (see script_decoder.cpp), from calloc.
+    struct Free {
+        void operator()(void* memory) const { std::free(memory); }
+    };
+    std::unique_ptr<std::uint16_t, Free> pairs_;
+    // A character cut by the end of the last block, and room to finish it with the next one's first
+    // bytes: at most three of UTF-8, or of UTF-16 (a first half and one byte).
+    static constexpr std::size_t kMostPending = 3;
+    char pending_[2 * kMostPending];
+    std::size_t pendingSize_ = 0;
+    bool escaped_ = false;  // what the reader was given holds an escape (see script_decoder.cpp)
+    std::string name_;      // a row's fields with their escapes undone
+    std::string text_;
 };
 
 }  // namespace taletab

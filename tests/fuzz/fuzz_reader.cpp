@@ -6,7 +6,8 @@
 // byte. Half the scripts are first turned into UTF-8, and half of those get
 // a byte order mark, so that the UTF-8 road is taken often; of the others,
 // half get a UTF-16 byte order mark, little- or big-endian, and are read as
-// UTF-16 (any bytes are: lone surrogates and an odd last byte included). The page fed in
+// UTF-16 (any bytes are: lone surrogates and an odd last byte included) and
+// must give the rows of the same text in UTF-8. The page fed in
 // cuts goes through the threaded sink, the whole one straight to memory; a
 // title longer than the writer's buffer makes every page at least two
 // blocks, so that the rows pass through the writing thread.
@@ -42,7 +43,7 @@ enum class Sink { kMemory, kThreaded };
 
 // The page and the rows for the script, fed in blocks of the given sizes in turn.
 std::vector<Row> convert(std::string_view script, const std::vector<std::size_t>& blockSizes, Sink sinkKind,
-                         std::string& page, ScriptEncoding& encoding) {
+                         std::string& page, ScriptEncoding& encoding, std::uint64_t* unreadable = nullptr) {
     std::vector<Row> rows;
     ScriptDecoder decoder([&rows](const ScriptRow& row) { rows.push_back({std::string(row.name), std::string(row.text)}); });
     const auto toMemory = [&page](std::string_view block) {
@@ -66,6 +67,7 @@ std::vector<Row> convert(std::string_view script, const std::vector<std::size_t>
     check(converter.rows() == rows.size());
     check(converter.encoding() == decoder.encoding());
     encoding = decoder.encoding();
+    if (unreadable) *unreadable = decoder.unreadable();
     return rows;
 }
 
@@ -81,6 +83,22 @@ std::string asUtf8(std::string_view bytes) {
         }
         bytes.remove_prefix(c.length == 0 ? 1 : c.length);
     }
+    return out;
+}
+
+// The same text as UTF-8 with its mark, from UTF-16 bytes after their mark: a
+// surrogate without its other half as U+FFFD, and so a last byte without its
+// pair, which after a first half is one character with it.
+std::string utf8Twin(std::string_view utf16, bool bigEndian) {
+    std::u16string units;
+    for (std::size_t at = 2; at + 1 < utf16.size(); at += 2) {
+        const auto first = static_cast<unsigned char>(utf16[at]), second = static_cast<unsigned char>(utf16[at + 1]);
+        units += static_cast<char16_t>(bigEndian ? first << 8 | second : second << 8 | first);
+    }
+    std::string out = "\xEF\xBB\xBF";
+    for (const char32_t c : unicode::fromUtf16(units)) unicode::appendUtf8(out, c);
+    const bool afterFirstHalf = !units.empty() && units.back() >= 0xD800 && units.back() <= 0xDBFF;
+    if (utf16.size() % 2 == 1 && !afterFirstHalf) unicode::appendUtf8(out, unicode::kReplacement);
     return out;
 }
 
@@ -119,13 +137,25 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     whole.clear();
     cut.clear();
     ScriptEncoding encoding;
-    const std::vector<Row> rows = convert(script, {script.size() + 1}, Sink::kMemory, whole, encoding);
+    std::uint64_t unreadable = 0;
+    const std::vector<Row> rows = convert(script, {script.size() + 1}, Sink::kMemory, whole, encoding, &unreadable);
     ScriptEncoding cutEncoding;
     check(convert(script, blockSizes, Sink::kThreaded, cut, cutEncoding) == rows);
     check(cut == whole);
     check(cutEncoding == encoding);
     check(!utf8Mark || encoding == ScriptEncoding::kUtf8);
     check(!utf16Mark || encoding == (choice & 8 ? ScriptEncoding::kUtf16BigEndian : ScriptEncoding::kUtf16LittleEndian));
+    // A UTF-16 script is converted on a road of its own: it must give the rows of its UTF-8 twin.
+    if (utf16Mark) {
+        static std::string twinPage;
+        twinPage.clear();
+        ScriptEncoding twinEncoding;
+        std::uint64_t twinUnreadable = 0;
+        check(convert(utf8Twin(script, choice & 8), {script.size() + 1}, Sink::kMemory, twinPage, twinEncoding,
+                      &twinUnreadable) == rows);
+        check(twinPage == whole);
+        check(twinUnreadable == unreadable);
+    }
 
     static const std::string empty = [] {
         std::string page;
