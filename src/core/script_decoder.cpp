@@ -9,6 +9,7 @@
 #include <utility>
 
 #include "code_page_932.h"
+#include "page_text.h"
 #include "unicode.h"
 
 namespace taletab {
@@ -417,15 +418,15 @@ char* ScriptDecoder::writeCharacter(char32_t c, char* out, std::uint16_t* entry)
         escaped_ = true;
         return out + 2;
     }
-    const std::size_t written = cp932::encode(c, out);
-    if (written == 0) return out + unicode::writeReference(c, out);
+    char* const end = writePageCharacter(c, out);
+    const std::ptrdiff_t written = end - out;  // 1 or 2 for a Shift-JIS form; a reference is longer
     if (written == 2 && entry) std::memcpy(entry, out, 2);
     if (written == 1 && out[0] == kEscape) {
         out[1] = kEscape;
         escaped_ = true;
         return out + 2;
     }
-    return out + written;
+    return end;
 }
 
 void ScriptDecoder::convertRow(const ScriptRow& row) {

@@ -1,8 +1,9 @@
-// A script saved in either encoding it may come in: Shift-JIS, the format's
-// own, or UTF-8, what editors save by default. The decoder recognises which
-// from the script's first bytes, reads it with a ScriptReader and hands on
-// every row in Shift-JIS: a Shift-JIS script's bytes pass through untouched,
-// a UTF-8 script's names and texts are converted character by character.
+// A script saved in any encoding it may come in: Shift-JIS, the format's
+// own, UTF-8, what editors save by default, or UTF-16 with its byte order
+// mark, Notepad's "Unicode". The decoder recognises which from the script's
+// first bytes, reads it with a ScriptReader and hands on every row in
+// Shift-JIS: a Shift-JIS script's bytes pass through untouched, a UTF-8 or
+// UTF-16 script is converted character by character (as page_text.h says).
 #pragma once
 
 #include <cstddef>
