@@ -51,7 +51,8 @@ inline constexpr std::size_t kJudgedBytes = 64 * 1024;
 // Plain ASCII reads the same in both encodings, so the rows before the first
 // non-ASCII byte go on at once; from that byte on, at most kJudgedBytes are
 // held back until the encoding is known (none after a byte order mark). The
-// decision holds for the whole script.
+// decision holds for the whole script. A 0x1A in the ASCII before it ends
+// the script there, as Shift-JIS: nothing after it is judged.
 //
 // In a UTF-8 or UTF-16 script a character with no Shift-JIS form becomes a
 // numeric character reference (U+1F600 becomes "&#x1F600;") and each
