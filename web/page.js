@@ -144,7 +144,11 @@
     convert();
   }
 
-  fileInput.addEventListener('change', () => choose(fileInput.files[0]));
+  fileInput.addEventListener('change', () => {
+    choose(fileInput.files[0]);
+    // Emptied, so that choosing the same file again, edited since, converts it again.
+    fileInput.value = '';
+  });
   for (const field of [pageName, author, address]) {
     field.addEventListener('input', () => {
       clearTimeout(settle);

@@ -235,6 +235,22 @@ test('a large script shows its progress, and its page is saved whole and preview
   await context.close();
 });
 
+test('a script edited since it was chosen can be chosen again', async () => {
+  const {tab, context} = await open();
+  const script = put('edited.txt', fs.readFileSync(scene));
+  let done = await conversions(tab);
+  await tab.setInputFiles('#file', script);
+  assert.equal(await converted(tab, done), 'done');
+  // A browser tells of a choice only where the input's value changes: it must be empty again.
+  assert.equal(await tab.inputValue('#file'), '');
+  fs.appendFileSync(script, Buffer.from('\x83n\x83\x8b\x83J\t\x82\xdc\x82\xbd\x96\xbe\x93\xfa\x81B\r\n', 'latin1'));
+  done = await conversions(tab);
+  await tab.setInputFiles('#file', script);
+  assert.equal(await converted(tab, done), 'done');
+  assert.deepEqual((await saved(tab)).bytes, byProgram(script, 'edited.htm'));
+  await context.close();
+});
+
 test('a script chosen while another converts takes its place', async () => {
   const {tab, context} = await open();
   const long = put('longer.txt', Buffer.concat(Array(100000).fill(fs.readFileSync(scene))));
