@@ -195,11 +195,7 @@ void ScriptDecoder::feed(std::string_view block) {
     // After a 0x1A nothing counts, for the rows or for the encoding.
     if (reader_.ended()) return;
     if (decided_) {
-        if (encoding_ == ScriptEncoding::kShiftJis) {
-            reader_.feed(block);
-        } else {
-            convertAndFeed(block);
-        }
+        feedDecided(block);
         return;
     }
     if (held_.empty()) {
