@@ -515,13 +515,20 @@ class EndToEnd(unittest.TestCase):
                 self.outcome = (process.returncode, stdout, stderr)
             os.remove(fifo)
 
+    SECRET = b"root's own\n"
+
+    def root_only_file(self):
+        """A file only root may read or write, outside the test's directory, holding SECRET."""
+        directory = tempfile.TemporaryDirectory()
+        self.addCleanup(directory.cleanup)
+        secret = Path(directory.name) / "secret"
+        secret.write_bytes(self.SECRET)
+        os.chmod(secret, 0o600)
+        return secret
+
     @unittest.skipUnless(ROOT, "a root run in a directory another user owns")
     def test_a_name_swapped_for_a_link_while_the_run_is_held_is_never_followed(self):
-        secret_directory = tempfile.TemporaryDirectory()
-        self.addCleanup(secret_directory.cleanup)
-        secret = Path(secret_directory.name) / "secret"
-        secret.write_bytes(b"root's own\n")
-        os.chmod(secret, 0o600)
+        secret = self.root_only_file()
         for swapped in ["the page", "the temporary file"]:
             with self.subTest(swapped):
                 self.fresh_directory(owner=NOBODY)
@@ -535,7 +542,7 @@ class EndToEnd(unittest.TestCase):
                     subprocess.run(["sh", "-c", 'rm -f "$1" && ln -s "$2" "$1"', "sh", victim, secret],
                                    preexec_fn=as_nobody, check=True)
                 self.assertEqual(self.outcome, (0, BANNER + DONE, b""))
-                self.assertEqual(secret.read_bytes(), b"root's own\n")
+                self.assertEqual(secret.read_bytes(), self.SECRET)
                 # The page taken over is the file examined, which the other link still reaches.
                 self.assertEqual((self.dir / "other.htm").read_bytes(), page_titled("page.htm"))
                 self.assertEqual(leftovers(self.dir), [])
@@ -746,11 +753,7 @@ class EndToEnd(unittest.TestCase):
     @unittest.skipUnless(ROOT and STATIC and shutil.which("strace"),
                          "a root run in a directory another user owns, held by strace (see above)")
     def test_a_device_swapped_for_a_link_before_it_is_opened_is_not_written(self):
-        secret_directory = tempfile.TemporaryDirectory()
-        self.addCleanup(secret_directory.cleanup)
-        secret = Path(secret_directory.name) / "secret"
-        secret.write_bytes(b"root's own\n")
-        os.chmod(secret, 0o600)
+        secret = self.root_only_file()
         self.fresh_directory(owner=NOBODY)
         self.put("scene.txt")
         os.mkfifo(self.dir / "page.htm")
@@ -774,7 +777,7 @@ class EndToEnd(unittest.TestCase):
                        preexec_fn=as_nobody, check=True)
         stdout, stderr = process.communicate(timeout=60)
         self.assertEqual((process.returncode, stdout, stderr), (3, BANNER + message(PAGE_NOT_CREATED, "page.htm"), b""))
-        self.assertEqual(secret.read_bytes(), b"root's own\n")
+        self.assertEqual(secret.read_bytes(), self.SECRET)
 
     @unittest.skipUnless(ROOT and shutil.which("losetup"), "a loop device")
     def test_a_disk_is_no_page(self):
