@@ -15,9 +15,11 @@ alone can double the time of the next write).
 
 Then: the 16 MiB script as it is and saved as UTF-8 and as UTF-16, the
 three in the same paired rounds, each as a multiple of the Shift-JIS one's
-time and instructions; the same conversions with the other core kept busy
-by a second process; a 2 KB script against cat copying it to a file, since
-start-up is the whole cost for small scripts; with --scanner, the SSE2 scanner
+time and instructions; the decoder alone on each, in memory, and on the
+UTF-8 one's characters cut again into lines all alike (bench/decode_time);
+the same conversions with the other core kept busy by a second process; a
+2 KB script against cat copying it to a file, since start-up is the whole
+cost for small scripts; with --scanner, the SSE2 scanner
 against the portable one (a second build), idle and busy; and with
 --against, this build against another taletab program (say, a build of an
 earlier commit) in the same paired rounds, idle and busy.
@@ -49,6 +51,7 @@ OUT = Path(os.environ.get("TALETAB_BENCH_OUT", "/dev/shm"))
 TALETAB = BUILD / "taletab"
 GENERATE = BUILD / "bench" / "generate_script"
 FLOOR = BUILD / "bench" / "floor"
+DECODE_TIME = BUILD / "bench" / "decode_time"
 KIB, MIB, GIB = 1024, 1024**2, 1024**3
 SIZES = {"64m": 64 * MIB, "256m": 256 * MIB, "1g": GIB}
 CALLGRIND_LIMIT = 64 * MIB  # larger inputs take minutes under valgrind
@@ -86,6 +89,18 @@ def utf16_form(source, name):
     path = WORK / name
     if not path.exists():
         path.write_bytes(b"\xff\xfe" + source.read_bytes().decode("cp932").encode("utf-16-le"))
+    return path
+
+
+def even_lines_form(source, name):
+    """The same characters in UTF-8, cut again into lines all alike (a name of
+    4, a TAB, a text of 46, CR LF): every run of kana and kanji ends where the
+    one before it did, so the processor foresees each end."""
+    path = WORK / name
+    if not path.exists():
+        text = re.sub(r"[\t\r\n]", "", source.read_bytes().decode("cp932"))
+        lines = [f"{text[i:i + 4]}\t{text[i + 4:i + 50]}\r\n" for i in range(0, len(text) - 49, 50)]
+        path.write_bytes("".join(lines).encode("utf-8"))
     return path
 
 
@@ -212,6 +227,22 @@ def twins_table(twins, counted, rounds):
         print(f"| {label} | {size} | {median(r, label):.4f} | {ratio(r, label, shift_jis_label):.2f}"
               f" | {median(r, label, 'user'):.3f} | {counted[script] / size:.2f}"
               f" | {counted[script] / counted[shift_jis]:.2f} | {peak_kib(script)} |", flush=True)
+    return median(r, shift_jis_label)
+
+
+def decoder_table(twins, twin_seconds):
+    """The decoder alone on each script, in memory: what reading it into
+    Shift-JIS costs beyond the Shift-JIS twin's reading, as a share of the
+    twin's whole run (a UTF-8 script within 1.3 times the twin leaves 0.3 for
+    that and for reading its extra bytes)."""
+    print("\nThe decoder alone, in memory, best of 15 rounds (bench/decode_time):\n")
+    print("| input | bytes | ms | ms beyond the Shift-JIS twin's | share of the twin's whole run |")
+    print("|---|---:|---:|---:|---:|")
+    lines = run(DECODE_TIME, *(script for _, script in twins), stdout=subprocess.PIPE, text=True).stdout.splitlines()
+    milliseconds = [float(line.split()[-2]) for line in lines]
+    for (label, script), ms in zip(twins, milliseconds):
+        beyond = ms - milliseconds[0]
+        print(f"| {label} | {script.stat().st_size} | {ms:.2f} | {beyond:.2f} | {beyond / 1e3 / twin_seconds:.2f} |")
 
 
 @contextlib.contextmanager
@@ -260,7 +291,9 @@ def main():
               f" | {median(r, 'taletab', 'user'):.3f} | {median(r, 'taletab', 'system'):.3f}"
               f" | {per_byte} | {peak_kib(script)} |", flush=True)
 
-    twins_table(sixteen, counted, rounds)
+    twin_seconds = twins_table(sixteen, counted, rounds)
+    decoder_table(sixteen + [("16 MiB script, UTF-8, lines all alike", even_lines_form(twin, "script-16m-even.txt"))],
+                  twin_seconds)
 
     print("\nWith the other core kept busy by a second process:\n")
     print("| input | median s | floor s | × floor | × 2-thread floor |")

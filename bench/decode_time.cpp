@@ -1,0 +1,60 @@
+// How long the decoder alone takes on each script: the script is held in
+// memory and copied into one block at a time, as the program reads it, and
+// the rows are taken but not written; no file, no page, no thread. Beside a
+// whole run, timed by bench/run.py, it shows what reading a UTF-8 or UTF-16
+// script into Shift-JIS costs. Best of 15 rounds; one line per script:
+// its bytes, the milliseconds and the rows.
+//
+//   decode_time SCRIPT...
+#include <algorithm>
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <memory>
+#include <sstream>
+#include <string>
+
+#include "script_decoder.h"
+
+namespace {
+
+constexpr int kRounds = 15;
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 2) {
+        std::fputs("usage: decode_time SCRIPT...\n", stderr);
+        return 2;
+    }
+    const std::unique_ptr<char[]> block(new char[taletab::kScriptBlockSize]);
+    for (int i = 1; i < argc; ++i) {
+        std::ifstream file(argv[i], std::ios::binary);
+        if (!file) {
+            std::fprintf(stderr, "decode_time: cannot read %s\n", argv[i]);
+            return 1;
+        }
+        std::ostringstream bytes;
+        bytes << file.rdbuf();
+        const std::string script = bytes.str();
+        double best = 0;
+        std::uint64_t rows = 0;
+        for (int round = 0; round < kRounds; ++round) {
+            rows = 0;
+            const auto start = std::chrono::steady_clock::now();
+            taletab::ScriptDecoder decoder([&rows](const taletab::ScriptRow&) { ++rows; });
+            for (std::size_t at = 0; at < script.size(); at += taletab::kScriptBlockSize) {
+                const std::size_t size = std::min(taletab::kScriptBlockSize, script.size() - at);
+                std::memcpy(block.get(), script.data() + at, size);
+                decoder.feed({block.get(), size});
+            }
+            decoder.finish();
+            const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+            if (round == 0 || seconds < best) best = seconds;
+        }
+        std::printf("%s %zu %.3f %llu\n", argv[i], script.size(), best * 1e3, static_cast<unsigned long long>(rows));
+    }
+    return 0;
+}
