@@ -235,10 +235,13 @@ def decoder_table(twins, twin_seconds):
     Shift-JIS costs beyond the Shift-JIS twin's reading, as a share of the
     twin's whole run (a UTF-8 script within 1.3 times the twin leaves 0.3 for
     that and for reading its extra bytes)."""
-    print("\nThe decoder alone, in memory, best of 15 rounds (bench/decode_time):\n")
+    print("\nThe decoder alone, in memory, taking turns, best of 15 rounds (bench/decode_time):\n")
     print("| input | bytes | ms | ms beyond the Shift-JIS twin's | share of the twin's whole run |")
     print("|---|---:|---:|---:|---:|")
-    lines = run(DECODE_TIME, *(script for _, script in twins), stdout=subprocess.PIPE, text=True).stdout.splitlines()
+    # Held to one core: a move to the other in mid-run costs the decoder what it had learnt of the script.
+    first_core = min(os.sched_getaffinity(0))
+    lines = run(DECODE_TIME, *(script for _, script in twins), stdout=subprocess.PIPE, text=True,
+                preexec_fn=lambda: os.sched_setaffinity(0, {first_core})).stdout.splitlines()
     milliseconds = [float(line.split()[-2]) for line in lines]
     for (label, script), ms in zip(twins, milliseconds):
         beyond = ms - milliseconds[0]
