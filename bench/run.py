@@ -16,7 +16,7 @@ alone can double the time of the next write).
 Then: the 16 MiB script as it is and saved as UTF-8 and as UTF-16, the
 three in the same paired rounds, each as a multiple of the Shift-JIS one's
 time and instructions; the decoder alone on each, in memory, and on the
-UTF-8 one's characters cut again into lines all alike (bench/decode_time);
+same characters cut again into lines all alike (bench/decode_time);
 the same conversions with the other core kept busy by a second process; a
 2 KB script against cat copying it to a file, since start-up is the whole
 cost for small scripts; with --scanner, the SSE2 scanner
@@ -92,15 +92,15 @@ def utf16_form(source, name):
     return path
 
 
-def even_lines_form(source, name):
-    """The same characters in UTF-8, cut again into lines all alike (a name of
-    4, a TAB, a text of 46, CR LF): every run of kana and kanji ends where the
-    one before it did, so the processor foresees each end."""
+def alike_form(source, name, encoding):
+    """The same characters cut again into lines all alike (a name of 4, a
+    TAB, a text of 46, CR LF), so that the processor foresees where each run
+    of kana and kanji ends."""
     path = WORK / name
     if not path.exists():
         text = re.sub(r"[\t\r\n]", "", source.read_bytes().decode("cp932"))
         lines = [f"{text[i:i + 4]}\t{text[i + 4:i + 50]}\r\n" for i in range(0, len(text) - 49, 50)]
-        path.write_bytes("".join(lines).encode("utf-8"))
+        path.write_bytes("".join(lines).encode(encoding))
     return path
 
 
@@ -230,22 +230,28 @@ def twins_table(twins, counted, rounds):
     return median(r, shift_jis_label)
 
 
-def decoder_table(twins, twin_seconds):
+def decoder_table(groups, twin_seconds):
     """The decoder alone on each script, in memory: what reading it into
-    Shift-JIS costs beyond the Shift-JIS twin's reading, as a share of the
-    twin's whole run (a UTF-8 script within 1.3 times the twin leaves 0.3 for
-    that and for reading its extra bytes)."""
+    Shift-JIS costs beyond reading the same lines saved as Shift-JIS (each
+    group's first), as a share of the Shift-JIS twin's whole run. A UTF-8
+    script within 1.3 times the twin leaves 0.3 for that and for reading its
+    extra bytes."""
     print("\nThe decoder alone, in memory, taking turns, best of 15 rounds (bench/decode_time):\n")
-    print("| input | bytes | ms | ms beyond the Shift-JIS twin's | share of the twin's whole run |")
+    print("| input | bytes | ms | ms beyond its Shift-JIS form | share of the twin's whole run |")
     print("|---|---:|---:|---:|---:|")
+    scripts = [script for group in groups for _, script in group]
     # Held to one core: a move to the other in mid-run costs the decoder what it had learnt of the script.
     first_core = min(os.sched_getaffinity(0))
-    lines = run(DECODE_TIME, *(script for _, script in twins), stdout=subprocess.PIPE, text=True,
+    lines = run(DECODE_TIME, *scripts, stdout=subprocess.PIPE, text=True,
                 preexec_fn=lambda: os.sched_setaffinity(0, {first_core})).stdout.splitlines()
-    milliseconds = [float(line.split()[-2]) for line in lines]
-    for (label, script), ms in zip(twins, milliseconds):
-        beyond = ms - milliseconds[0]
-        print(f"| {label} | {script.stat().st_size} | {ms:.2f} | {beyond:.2f} | {beyond / 1e3 / twin_seconds:.2f} |")
+    milliseconds = iter(float(line.split()[-2]) for line in lines)
+    for group in groups:
+        shift_jis = None
+        for (label, script), ms in zip(group, milliseconds):
+            shift_jis = ms if shift_jis is None else shift_jis
+            beyond = ms - shift_jis
+            print(f"| {label} | {script.stat().st_size} | {ms:.2f} | {beyond:.2f}"
+                  f" | {beyond / 1e3 / twin_seconds:.2f} |")
 
 
 @contextlib.contextmanager
@@ -295,8 +301,9 @@ def main():
               f" | {per_byte} | {peak_kib(script)} |", flush=True)
 
     twin_seconds = twins_table(sixteen, counted, rounds)
-    decoder_table(sixteen + [("16 MiB script, UTF-8, lines all alike", even_lines_form(twin, "script-16m-even.txt"))],
-                  twin_seconds)
+    alike = [("16 MiB script in lines all alike, Shift-JIS", alike_form(twin, "script-16m-alike.txt", "cp932")),
+             ("16 MiB script in lines all alike, UTF-8", alike_form(twin, "script-16m-alike-utf8.txt", "utf-8"))]
+    decoder_table([sixteen, alike], twin_seconds)
 
     print("\nWith the other core kept busy by a second process:\n")
     print("| input | median s | floor s | × floor | × 2-thread floor |")
