@@ -16,13 +16,13 @@ alone can double the time of the next write).
 Then: the 16 MiB script as it is and saved as UTF-8 and as UTF-16, the
 three in the same paired rounds, each as a multiple of the Shift-JIS one's
 time and instructions; the decoder alone on each, in memory, and on the
-same characters cut again into lines all alike (bench/decode_time);
-the same conversions with the other core kept busy by a second process; a
-2 KB script against cat copying it to a file, since start-up is the whole
-cost for small scripts; with --scanner, the SSE2 scanner
-against the portable one (a second build), idle and busy; and with
---against, this build against another taletab program (say, a build of an
-earlier commit) in the same paired rounds, idle and busy.
+same characters cut again into lines all alike (bench/decode_time); the
+same conversions with the other core kept busy by a second process; a 2 KB
+script against cat copying it to a file, since start-up is the whole cost
+for small scripts; with --scanner, the SSE2 scanner against the portable
+one (a second build), idle and busy; and with --against, this build
+against another taletab program (say, a build of an earlier commit) in the
+same paired rounds, idle and busy.
 
     bench/run.py [--rounds N] [--sizes 64m,256m,1g] [--scanner] [--against PROGRAM]
 
@@ -246,9 +246,9 @@ def decoder_table(groups, twin_seconds):
                 preexec_fn=lambda: os.sched_setaffinity(0, {first_core})).stdout.splitlines()
     milliseconds = iter(float(line.split()[-2]) for line in lines)
     for group in groups:
-        shift_jis = None
-        for (label, script), ms in zip(group, milliseconds):
-            shift_jis = ms if shift_jis is None else shift_jis
+        timed = [(label, script, next(milliseconds)) for label, script in group]
+        shift_jis = timed[0][2]
+        for label, script, ms in timed:
             beyond = ms - shift_jis
             print(f"| {label} | {script.stat().st_size} | {ms:.2f} | {beyond:.2f}"
                   f" | {beyond / 1e3 / twin_seconds:.2f} |")
