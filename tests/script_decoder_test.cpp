@@ -436,7 +436,7 @@ Twins twins(std::u16string_view units, bool oddByte = false) {
     if (oddByte) {
         out.littleEndian += 'x';
         out.bigEndian += 'x';
-        if (units.empty() || units.back() < 0xD800 || units.back() > 0xDBFF) {
+        if (units.empty() || !unicode::isHighSurrogate(units.back())) {
             out.utf8 += '\xFF';
             out.shiftJis += "&#xFFFD;";
         }
@@ -535,8 +535,7 @@ TEST(TwinTest, LongTextInAnyBlocks) {
     // Padded so that an あ takes UTF-8 bytes 65534 to 65536.
     std::size_t utf8Size = 0, at = 0;
     while (utf8Size < 65536 - 40) {
-        const bool pair =
-            units[at] >= 0xD800 && units[at] <= 0xDBFF && units[at + 1] >= 0xDC00 && units[at + 1] <= 0xDFFF;
+        const bool pair = unicode::isHighSurrogate(units[at]) && unicode::isLowSurrogate(units[at + 1]);
         std::string character;
         for (const char32_t c : unicode::fromUtf16(std::u16string_view(units).substr(at, pair ? 2 : 1))) {
             appendUtf8(character, c);

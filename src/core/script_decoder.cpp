@@ -183,9 +183,6 @@ constexpr std::uint32_t kThreeByteLeads = 0xE00000;
 constexpr std::size_t kUtf8PairsSize = std::size_t{1} << 20;
 constexpr std::size_t kUtf16PairsSize = std::size_t{1} << 16;
 
-bool isHighSurrogate(char32_t c) { return c >= 0xD800 && c <= 0xDBFF; }
-bool isLowSurrogate(char32_t c) { return c >= 0xDC00 && c <= 0xDFFF; }
-
 }  // namespace
 
 ScriptDecoder::ScriptDecoder(ScriptReader::RowHandler onRow)
@@ -386,18 +383,17 @@ const Byte* ScriptDecoder::convertUtf16(const Byte* in, const Byte* end, char*& 
         if (in == unitsEnd) break;
         const char16_t unit = unitAt(in);
         if (pairs[unit] != 0) continue;
-        if (isHighSurrogate(unit)) {
+        if (unicode::isHighSurrogate(unit)) {
             if (unitsEnd - in < 4) break;  // finished by the bytes that follow
             const char16_t next = unitAt(in + 2);
-            if (isLowSurrogate(next)) {
-                out = writeCharacter(0x10000 + (static_cast<char32_t>(unit - 0xD800) << 10) + (next - 0xDC00), out,
-                                     nullptr);
+            if (unicode::isLowSurrogate(next)) {
+                out = writeCharacter(unicode::fromSurrogates(unit, next), out, nullptr);
                 in += 4;
                 continue;
             }
         }
         // A surrogate without its other half cannot be read.
-        const bool surrogate = isHighSurrogate(unit) || isLowSurrogate(unit);
+        const bool surrogate = unicode::isHighSurrogate(unit) || unicode::isLowSurrogate(unit);
         out = writeCharacter(surrogate ? unicode::kReplacement : unit, out, surrogate ? nullptr : &pairs[unit]);
         in += 2;
     }

@@ -4,12 +4,6 @@
 
 namespace taletab::unicode {
 
-namespace {
-
-bool isSurrogate(char32_t codePoint) { return codePoint >= 0xD800 && codePoint <= 0xDFFF; }
-
-}  // namespace
-
 // Each continuation byte is checked against the range it may take, so that
 // overlong forms, surrogates and code points past U+10FFFF are rejected as
 // early as a cut beginning is recognised.
@@ -109,11 +103,10 @@ std::u32string fromUtf16(std::u16string_view units) {
     std::u32string codePoints;
     for (std::size_t i = 0; i < units.size(); ++i) {
         const char32_t unit = units[i];
-        const bool high = unit >= 0xD800 && unit <= 0xDBFF;
-        if (high && i + 1 < units.size() && units[i + 1] >= 0xDC00 && units[i + 1] <= 0xDFFF) {
-            codePoints += 0x10000 + ((unit - 0xD800) << 10) + (units[++i] - 0xDC00);
+        if (isHighSurrogate(unit) && i + 1 < units.size() && isLowSurrogate(units[i + 1])) {
+            codePoints += fromSurrogates(unit, units[++i]);
         } else {
-            codePoints += isSurrogate(unit) ? kReplacement : unit;
+            codePoints += isHighSurrogate(unit) || isLowSurrogate(unit) ? kReplacement : unit;
         }
     }
     return codePoints;

@@ -35,6 +35,14 @@ std::string utf8FromShiftJis(std::string_view shiftJis);
 // The code points of UTF-16 text; a surrogate without its other half becomes U+FFFD.
 std::u32string fromUtf16(std::u16string_view units);
 
+// UTF-16's surrogates: a high one followed by a low one stand together for
+// one code point beyond U+FFFF; either alone stands for none.
+inline bool isHighSurrogate(char32_t unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
+inline bool isLowSurrogate(char32_t unit) { return unit >= 0xDC00 && unit <= 0xDFFF; }
+inline char32_t fromSurrogates(char32_t high, char32_t low) {
+    return 0x10000 + ((high - 0xD800) << 10) + (low - 0xDC00);
+}
+
 // How a character with no Shift-JIS form stands in the page: its numeric
 // character reference, "&#x1F600;" for U+1F600 (upper-case hex digits, no
 // leading zeros), which every browser shows as the character. Writes it to

@@ -97,7 +97,7 @@ std::string utf8Twin(std::string_view utf16, bool bigEndian) {
     }
     std::string out = "\xEF\xBB\xBF";
     for (const char32_t c : unicode::fromUtf16(units)) unicode::appendUtf8(out, c);
-    const bool afterFirstHalf = !units.empty() && units.back() >= 0xD800 && units.back() <= 0xDBFF;
+    const bool afterFirstHalf = !units.empty() && unicode::isHighSurrogate(units.back());
     if (utf16.size() % 2 == 1 && !afterFirstHalf) unicode::appendUtf8(out, unicode::kReplacement);
     return out;
 }
