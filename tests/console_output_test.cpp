@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+
 #include "console_texts.h"
 #include "file_name.h"
 
@@ -36,6 +38,38 @@ TEST(ConsoleOutput, Utf16ForTheWindowsConsole) {
     EXPECT_EQ(inUtf16(texts::kDefaultPageName, "permoa.htm"),
               u"\x1b[37;40mしょうがないので”permoa.htm”上へ書込みます。\r\n");
     EXPECT_EQ(inUtf16(kColourReset), u"\x1b[0m");
+}
+
+// A name as a terminal shows it: what would act on the terminal is escaped,
+// every character that is shown stays.
+TEST(ConsoleOutput, ControlCharactersOfANameAreEscapedForATerminal) {
+    const struct {
+        const char* label;
+        std::string name;
+        std::string shown;
+    } utf8[] = {
+        {"plain", "scene.htm", "scene.htm"},
+        {"Japanese and an emoji", u8"台本😀.htm", u8"台本😀.htm"},
+        {"a window title", "\x1b]0;owned\x07.htm", "\\x1b]0;owned\\x07.htm"},
+        {"screen and line cleared, back to the start",
+         "a\x1b[2J\x1b[2K\r\xe6\xad\xa3", "a\\x1b[2J\\x1b[2K\\x0d\xe6\xad\xa3"},
+        {"TAB, LF and DEL", "a\tb\nc\x7f", "a\\x09b\\x0ac\\x7f"},
+        {"C1: CSI and NEL", "\xc2\x9b" "2J\xc2\x85", "\\xc2\\x9b" "2J\\xc2\\x85"},
+        {"no-break space, the first character past C1", "\xc2\xa0", "\xc2\xa0"},
+        {"a byte that begins no character", "a\x9b" "2J\xff", "a\\x9b" "2J\xff"},
+    }, shiftJis[] = {
+        {"plain", "scene.htm", "scene.htm"},
+        {"Japanese with 0x5C and 0x80 to 0x9F as second bytes: \xe3\x82\xbd\xe8\xa1\xa8\xc3\xb7\xe2\x97\x8b",
+         "\x83\x5c\x95\x5c\x81\x80\x81\x9b", "\x83\x5c\x95\x5c\x81\x80\x81\x9b"},
+        {"half-width katakana", "\xb1\xdf", "\xb1\xdf"},
+        {"a window title", "\x1b]0;owned\x07.htm", "\\x1b]0;owned\\x07.htm"},
+        {"screen and line cleared, back to the start", "\x1b[2J\x1b[2K\r\x90\xb3", "\\x1b[2J\\x1b[2K\\x0d\x90\xb3"},
+        {"a first byte before ESC, which cannot be its second", "\x81\x1b[2J", "\\x81\\x1b[2J"},
+        {"a first byte at the end", "\x91\xe4\x96", "\x91\xe4\\x96"},
+        {"0x80 and 0x9B alone, C1 to some terminals", "\x80\x9b", "\\x80\\x9b"},
+    };
+    for (const auto& c : utf8) EXPECT_EQ(escapedUtf8(c.name), c.shown) << "UTF-8, " << c.label;
+    for (const auto& c : shiftJis) EXPECT_EQ(escapedShiftJis(c.name), c.shown) << "Shift-JIS, " << c.label;
 }
 
 }  // namespace

@@ -1166,6 +1166,35 @@ class OnATerminal(unittest.TestCase):
                 shown = BANNER + NO_FILE_NAME + USAGE
                 self.assertEqual(self.on_terminal([], locale), (1, (utf8(shown) if is_utf8 else shown) + self.RESET))
 
+    def test_a_names_control_characters_are_shown_escaped(self):
+        # Would retitle the window, clear the screen and the line, then paint a success over the refusal.
+        hostile = "\x1b]0;owned\x07\x1b[2J\x1b[2K\r正常に完了しました。"
+        escaped = "\\x1b]0;owned\\x07\\x1b[2J\\x1b[2K\\x0d正常に完了しました。"
+        c1 = "\x9b2J\x85.htm"  # CSI and NEL, in UTF-8
+        shift_jis = {"LC_ALL": "C"}
+        for label, args, locale, expected in [
+            ("a missing script, UTF-8", [hostile.encode()], self.UTF8,
+             (2, utf8(BANNER) + utf8_message(SCRIPT_MISSING, escaped) + utf8(USAGE))),
+            ("a missing script typed in Shift-JIS, UTF-8", [hostile.encode("cp932")], self.UTF8,
+             (2, utf8(BANNER) + utf8_message(SCRIPT_MISSING, escaped) + utf8(USAGE))),
+            ("a missing script, Shift-JIS", [hostile.encode()], shift_jis,
+             (2, BANNER + message(SCRIPT_MISSING, escaped.encode("cp932")) + USAGE)),
+            ("a missing script typed in Shift-JIS, Shift-JIS", [hostile.encode("cp932")], shift_jis,
+             (2, BANNER + message(SCRIPT_MISSING, escaped.encode("cp932")) + USAGE)),
+            ("a page not created", [b"scene.txt", b"missing/" + hostile.encode()], self.UTF8,
+             (3, utf8(BANNER) + utf8_message(PAGE_NOT_CREATED, "missing/" + escaped))),
+            ("C1 controls", [b"scene.txt", b"missing/" + c1.encode()], self.UTF8,
+             (3, utf8(BANNER) + utf8_message(PAGE_NOT_CREATED, "missing/\\xc2\\x9b2J\\xc2\\x85.htm"))),
+        ]:
+            with self.subTest(label):
+                status, shown = expected
+                self.assertEqual(self.on_terminal(args, locale), (status, shown + self.RESET))
+        # Redirected, the name keeps its bytes.
+        result = subprocess.run([BINARY, hostile.encode()], cwd=self.folder.name, capture_output=True,
+                                env={**os.environ, **self.UTF8})
+        self.assertEqual((result.returncode, result.stdout),
+                         (2, BANNER + message(SCRIPT_MISSING, hostile.encode("cp932")) + USAGE))
+
     def test_redirected_output_stays_shift_jis(self):
         result = subprocess.run([BINARY, "無い😀.txt"], cwd=self.folder.name, capture_output=True,
                                 env={**os.environ, **self.UTF8})

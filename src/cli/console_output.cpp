@@ -1,5 +1,6 @@
 #include "console_output.h"
 
+#include "code_page_932.h"
 #include "text_mode.h"
 #include "unicode.h"
 
@@ -13,6 +14,38 @@ std::string filled(std::string_view text, std::string_view name) {
     std::string out(text.substr(0, slot));
     out += name;
     out += text.substr(slot + 2);
+    return out;
+}
+
+void appendEscaped(std::string& out, std::string_view bytes) {
+    constexpr char kHex[] = "0123456789abcdef";
+    for (const char c : bytes) {
+        const auto byte = static_cast<unsigned char>(c);
+        out += "\\x";
+        out += kHex[byte >> 4];
+        out += kHex[byte & 0xF];
+    }
+}
+
+// C0, DEL and C1.
+bool isControl(char32_t c) { return c < 0x20 || (c >= 0x7F && c <= 0x9F); }
+
+// Each character of the name as it is, but for the bytes of a control, or
+// of a byte that begins no character and would be one on its own.
+template <typename Decoded>
+std::string escaped(std::string_view name, Decoded (*decode)(std::string_view)) {
+    std::string out;
+    while (!name.empty()) {
+        const Decoded c = decode(name);
+        const std::size_t length = c.length > 0 ? c.length : 1;
+        const char32_t character = c.length > 0 ? c.codePoint : static_cast<unsigned char>(name[0]);
+        if (isControl(character)) {
+            appendEscaped(out, name.substr(0, length));
+        } else {
+            out += name.substr(0, length);
+        }
+        name.remove_prefix(length);
+    }
     return out;
 }
 
@@ -47,5 +80,9 @@ std::u16string inUtf16(std::string_view text, std::string_view name) {
     }
     return out;
 }
+
+std::string escapedUtf8(std::string_view name) { return escaped(name, unicode::decodeUtf8); }
+
+std::string escapedShiftJis(std::string_view name) { return escaped(name, cp932::decode); }
 
 }  // namespace taletab

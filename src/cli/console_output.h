@@ -21,4 +21,15 @@ std::string inShiftJis(std::string_view text, std::string_view name = {});
 std::string inUtf8(std::string_view text, std::string_view name = {});
 std::u16string inUtf16(std::string_view text, std::string_view name = {});
 
+// A file name as a terminal or a console is to show it. There a control
+// character in a name would act instead of being seen: retitle the window,
+// clear the screen, move the cursor back over a message. Each byte of one
+// is shown as "\x" and two hex digits ("\x1b" for ESC), the form GNU printf's
+// "%b" turns back into the byte; every other byte stays. The controls are
+// C0 (U+0000 to U+001F), DEL and C1 (U+0080 to U+009F), and a byte 0x80 to
+// 0x9F that begins no character (in Shift-JIS, a first byte without its
+// second). Redirected output gets names as they are.
+std::string escapedUtf8(std::string_view name);
+std::string escapedShiftJis(std::string_view name);
+
 }  // namespace taletab

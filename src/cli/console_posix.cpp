@@ -41,6 +41,12 @@ bool localeIsUtf8() {
     return codeset == "utf8";
 }
 
+// A text as this console shows it; on a terminal a name's controls are escaped.
+std::string shown(std::string_view text, const FileName& name, bool terminal, bool utf8) {
+    if (utf8) return inUtf8(text, escapedUtf8(name.unicode));
+    return inShiftJis(text, terminal ? escapedShiftJis(name.shown) : name.shown);
+}
+
 // Safe in a signal handler: a plain write, no buffer.
 void resetColours() { (void)::write(STDOUT_FILENO, kColourReset.data(), kColourReset.size()); }
 
@@ -58,12 +64,12 @@ Console::~Console() {
 
 void Console::print(std::string_view text, const FileName& name) const {
     if (silent_) return;
-    const std::string out = utf8_ ? inUtf8(text, name.unicode) : inShiftJis(text, name.shown);
+    const std::string out = shown(text, name, terminal_, utf8_);
     std::fwrite(out.data(), 1, out.size(), stdout);
 }
 
 void Console::prepare(std::string_view text, const FileName& name) {
-    prepared_ = utf8_ ? inUtf8(text, name.unicode) : inShiftJis(text, name.shown);
+    prepared_ = shown(text, name, terminal_, utf8_);
 }
 
 void Console::printPrepared() const {

@@ -71,7 +71,7 @@ Console::~Console() {
 void Console::print(std::string_view text, const FileName& name) const {
     if (silent_) return;
     if (console_) {
-        writeConsole(console_, inUtf16(text, name.unicode));
+        writeConsole(console_, inUtf16(text, escapedUtf8(name.unicode)));
     } else {
         const std::string out = inShiftJis(text, name.shown);
         std::fwrite(out.data(), 1, out.size(), stdout);
@@ -80,7 +80,7 @@ void Console::print(std::string_view text, const FileName& name) const {
 
 void Console::prepare(std::string_view text, const FileName& name) {
     if (console_) {
-        const std::u16string wide = inUtf16(text, name.unicode);
+        const std::u16string wide = inUtf16(text, escapedUtf8(name.unicode));
         preparedWide_.assign(wide.begin(), wide.end());
     } else {
         prepared_ = inShiftJis(text, name.shown);
