@@ -958,6 +958,25 @@ class EndToEnd(unittest.TestCase):
                 self.expect(["scene.txt", name], 3, BANNER + message(PAGE_NOT_CREATED, name),
                             {"scene.txt": SCRIPT})
 
+    @unittest.skipUnless(sys.platform.startswith("linux"), "a FIFO as the script")
+    def test_a_name_no_file_can_have_is_refused_before_the_script_is_read(self):
+        # The script is a FIFO that never ends: the run returns only where it does not read it.
+        fifo = self.dir / "script.fifo"
+        os.mkfifo(fifo)
+        writer = os.open(fifo, os.O_RDWR)
+        self.addCleanup(os.close, writer)
+        os.write(writer, SCRIPT)
+        for label, name in [("an empty name", ""), ("a name of 300 bytes", "p" * 296 + ".htm"),
+                            ("a folder's name", "new/")]:
+            with self.subTest(label):
+                result = subprocess.run(EMULATOR + [BINARY, "script.fifo", name], cwd=self.dir,
+                                        capture_output=True, timeout=10)
+                self.assertEqual((result.returncode, result.stdout, result.stderr),
+                                 (3, BANNER + message(PAGE_NOT_CREATED, name), b""))
+        os.set_blocking(writer, False)
+        self.assertEqual(os.read(writer, len(SCRIPT) + 1), SCRIPT, "not a byte of the script was read")
+        self.assertEqual(os.listdir(self.dir), ["script.fifo"])
+
     @unittest.skipUnless(os.path.exists("/dev/full"), "needs /dev/full (wine opens it too)")
     def test_full_disk_is_a_failure(self):
         self.put("scene.txt")

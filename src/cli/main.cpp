@@ -22,6 +22,7 @@
 #include "converter.h"
 #include "file_name.h"
 #include "files.h"
+#include "name_limits.h"
 #include "page_file.h"
 #include "signals.h"
 #include "threaded_sink.h"
@@ -129,6 +130,11 @@ int runNamed(platform::Console& console, const std::vector<FileName>& names) {
     }
     if (platform::sameFile(script.path, pageName.path)) {
         console.print(texts::kPageIsScript, pageName);
+        return kPageNotOpened;
+    }
+    // Refused before the script is read, which may take long or never end.
+    if (!platform::mayNameAFile(pageName.path)) {
+        console.print(texts::kPageNotCreated, pageName);
         return kPageNotOpened;
     }
     PageFile page(pageName.path);
