@@ -8,6 +8,7 @@ Shift-JIS (code page 932) with CR LF line ends, so they check the program's
 escaped bytes from the outside.
 """
 import atexit
+import collections
 import contextlib
 import os
 import resource
@@ -132,6 +133,11 @@ def has_loader(binary):
 
 
 STATIC = LINUX and not has_loader(BINARY)
+
+
+def needs_root(what):
+    """Skips a test that only root can run, saying so and what it does as root."""
+    return unittest.skipUnless(ROOT, f"needs root: {what}")
 
 
 def limited_address_space(size):
@@ -321,7 +327,7 @@ class EndToEnd(unittest.TestCase):
 
     # Who may replace a page
 
-    @unittest.skipUnless(ROOT, "needs root to run the program as another user")
+    @needs_root("runs the program as another user")
     def test_a_page_the_user_may_not_write_is_refused(self):
         self.put("scene.txt")
         os.chmod(self.dir, 0o1777)  # a shared folder, like /tmp
@@ -339,7 +345,7 @@ class EndToEnd(unittest.TestCase):
             self.expect(["scene.txt", "new.htm"], 3, BANNER + message(PAGE_NOT_CREATED, "new.htm"),
                         {"scene.txt": SCRIPT, "page.htm": OLD_PAGE}, before=as_nobody)
 
-    @unittest.skipUnless(ROOT, "root writes what its permission bits forbid")
+    @needs_root("root writes what its permission bits forbid")
     def test_root_replaces_a_read_only_page(self):
         self.put("scene.txt")
         self.put("page.htm", OLD_PAGE)
@@ -437,7 +443,7 @@ class EndToEnd(unittest.TestCase):
                     self.assertEqual((self.dir / "page.htm").read_bytes(), LONG_OLD_PAGE)
                     self.assertEqual(leftovers(self.dir) + leftovers(env["TMPDIR"]), [])
 
-    @unittest.skipUnless(ROOT, "mounts a small file system")
+    @needs_root("mounts a small file system")
     def test_a_file_system_out_of_inodes_takes_the_page_by_copy(self):
         self.put("scene.txt")
         full = self.dir / "full"
@@ -461,7 +467,7 @@ class EndToEnd(unittest.TestCase):
                          (3, BANNER + message(PAGE_NOT_CREATED, "full/new.htm")))
         self.assertEqual(leftovers(self.dir) + leftovers(env["TMPDIR"]), [])
 
-    @unittest.skipUnless(ROOT, "bind-mounts a file")
+    @needs_root("bind-mounts a file")
     def test_a_bind_mounted_page_is_copied_into(self):
         self.put("scene.txt")
         self.put("source.htm", OLD_PAGE)
@@ -477,15 +483,16 @@ class EndToEnd(unittest.TestCase):
 
     # The page and its directory, held from the moment they are examined
 
-    def fresh_directory(self, owner=0):
-        """Empties the test's directory and gives it to `owner`."""
+    def fresh_directory(self, owner=None):
+        """Empties the test's directory and gives it to `owner` (a root run's), if given."""
         for name in os.listdir(self.dir):
             path = self.dir / name
             if path.is_dir() and not path.is_symlink():
                 shutil.rmtree(path)
             else:
                 path.unlink()
-        os.chown(self.dir, owner, owner)
+        if owner is not None:
+            os.chown(self.dir, owner, owner)
         os.chmod(self.dir, 0o755)
 
     @contextlib.contextmanager
@@ -526,7 +533,7 @@ class EndToEnd(unittest.TestCase):
         os.chmod(secret, 0o600)
         return secret
 
-    @unittest.skipUnless(ROOT, "a root run in a directory another user owns")
+    @needs_root("a root run in a directory another user owns")
     def test_a_name_swapped_for_a_link_while_the_run_is_held_is_never_followed(self):
         secret = self.root_only_file()
         for swapped in ["the page", "the temporary file"]:
@@ -575,7 +582,8 @@ class EndToEnd(unittest.TestCase):
 
     # strace holds the run at its n-th call of a kind, counted in the static program: a dynamically
     # linked one's loader makes calls of its own first.
-    @unittest.skipUnless(ROOT and STATIC and shutil.which("strace"), "runs as another user, held by strace")
+    @needs_root("runs as another user")
+    @unittest.skipUnless(STATIC and shutil.which("strace"), "held by strace, which counts the static program's calls")
     def test_the_temporary_file_stays_private_while_it_is_copied_into_another_users_page(self):
         # Another user's page that others may write: the temporary file must not let them
         # write into the new page, nor read it, while its bytes are copied in.
@@ -634,7 +642,7 @@ class EndToEnd(unittest.TestCase):
         self.addCleanup(subprocess.run, ["umount", mount_point], check=True)
         return mount_point
 
-    @unittest.skipUnless(ROOT, "mounts a small file system")
+    @needs_root("mounts a small file system")
     def test_a_copy_the_disk_has_no_room_for_leaves_the_old_page(self):
         # No inode left for a temporary file beside the page: it is made in TMPDIR, then copied in.
         small = self.mount_small("small", "size=512k,nr_inodes=4")
@@ -707,7 +715,7 @@ class EndToEnd(unittest.TestCase):
             os.close(writer)
         self.assertEqual((self.dir / "page.htm").read_bytes(), page_titled("page.htm"))
 
-    @unittest.skipUnless(ROOT, "mounts a small file system")
+    @needs_root("mounts a small file system")
     def test_a_full_disk_ends_a_script_that_never_ends(self):
         small = self.mount_small("small", "size=256k")
         endless = subprocess.Popen(["yes", "name\ttext"], stdout=subprocess.PIPE)
@@ -719,7 +727,7 @@ class EndToEnd(unittest.TestCase):
                          (4, BANNER + message(PAGE_WRITE_FAILED, "small/page.htm"), b""))
         self.assertEqual(os.listdir(small), [])
 
-    @unittest.skipUnless(ROOT, "runs as another user")
+    @needs_root("runs as another user")
     def test_a_page_the_user_may_write_but_not_read(self):
         for linked in [False, True]:
             with self.subTest(linked=linked):
@@ -750,8 +758,8 @@ class EndToEnd(unittest.TestCase):
                 self.assertEqual((result.returncode, result.stderr), (0, b""))
                 self.assertEqual((self.dir / "out.htm").read_bytes(), page_titled("/dev/stdout"))
 
-    @unittest.skipUnless(ROOT and STATIC and shutil.which("strace"),
-                         "a root run in a directory another user owns, held by strace (see above)")
+    @needs_root("a root run in a directory another user owns")
+    @unittest.skipUnless(STATIC and shutil.which("strace"), "held by strace, which counts the static program's calls")
     def test_a_device_swapped_for_a_link_before_it_is_opened_is_not_written(self):
         secret = self.root_only_file()
         self.fresh_directory(owner=NOBODY)
@@ -779,7 +787,8 @@ class EndToEnd(unittest.TestCase):
         self.assertEqual((process.returncode, stdout, stderr), (3, BANNER + message(PAGE_NOT_CREATED, "page.htm"), b""))
         self.assertEqual(secret.read_bytes(), self.SECRET)
 
-    @unittest.skipUnless(ROOT and shutil.which("losetup"), "a loop device")
+    @needs_root("attaches a loop device")
+    @unittest.skipUnless(shutil.which("losetup"), "needs losetup")
     def test_a_disk_is_no_page(self):
         self.put("scene.txt")
         image = Path(self.scratch_folder()) / "disk.img"
@@ -795,7 +804,8 @@ class EndToEnd(unittest.TestCase):
         self.assertEqual(image.read_bytes(), data)
         subprocess.run(["losetup", "-f", "--show", image], capture_output=True)  # for the cleanup
 
-    @unittest.skipUnless(ROOT and shutil.which("mkfs.ext4"), "mounts a file system with file flags")
+    @needs_root("mounts a file system with file flags")
+    @unittest.skipUnless(shutil.which("mkfs.ext4"), "needs mkfs.ext4")
     def test_file_flags(self):
         self.put("scene.txt")
         image = Path(self.scratch_folder()) / "ext4.img"
@@ -1351,4 +1361,9 @@ class LargePages(unittest.TestCase):
 
 
 if __name__ == "__main__":
-    unittest.main(argv=sys.argv[:1], verbosity=2)
+    outcome = unittest.main(argv=sys.argv[:1], verbosity=2, exit=False).result
+    # The cases left out, counted by reason: those that need root, say, when an ordinary user runs them.
+    reasons = collections.Counter(reason for _, reason in outcome.skipped)
+    for reason, count in sorted(reasons.items()):
+        print(f"skipped {count}: {reason}", file=sys.stderr)
+    sys.exit(0 if outcome.wasSuccessful() else 1)
