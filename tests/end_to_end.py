@@ -318,6 +318,9 @@ class EndToEnd(unittest.TestCase):
             ("a byte order mark and a doctype", b"\xef\xbb\xbf<!DOCTYPE html>\r\n<html><body>old"),
             ("white space and an upper-case tag", b"\r\n \t\f<HTML lang=ja>old"),
             ("a lower-case doctype", b"<!doctype html><title>old</title>"),
+            ("an XHTML page, its doctype over lines",
+             b'<?xml version="1.0"?>\n<!DOCTYPE html\n     PUBLIC "-//W3C//DTD XHTML 1.0 Strict//EN"\n'
+             b'     "http://www.w3.org/TR/xhtml1/DTD/xhtml1-strict.dtd">\n<html>old'),
             ("an empty file", b""),
         ]:
             with self.subTest(label):

@@ -33,6 +33,19 @@ TEST(HtmlSniff, PagesAsOtherToolsSaveThem) {
         utf16("<!DOCTYPE html>\r\n<html>", false),
         utf16("<html>", true),
         "\x0c<html lang=ja>",
+        // Line breaks inside the first tag, comments before it, an XHTML page's header
+        "<?xml version=\"1.0\"?>\n<!DOCTYPE html\n     PUBLIC \"-//W3C//DTD XHTML 1.0 Strict//EN\"\n"
+        "     \"http://www.w3.org/TR/xhtml1/DTD/xhtml1-strict.dtd\">",
+        "<html\nlang=\"ja\">",
+        "<HTML\r\n>",
+        "<html\tlang=ja>",
+        "<!DOCTYPE\r\nhtml\r\n>",
+        "<!--c-->",
+        "<!--\nc-->",
+        "<!--c--><svg>",  // a comment first is HTML's, whatever follows
+        "<?xml version=\"1.0\"?>\r\n<!-- made by hand -->\r\n<!--\nagain\n-->\n<html>",
+        "\xEF\xBB\xBF<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<!--c--><!DOCTYPE html>",
+        std::string(kSniffedBytes - 6, ' ') + "<html>",  // the last bytes looked at
     };
     for (const std::string& page : pages) EXPECT_TRUE(beginsLikeHtml(page)) << page;
 }
@@ -53,6 +66,12 @@ TEST(HtmlSniff, AnythingElseIsNoPage) {
         "<bodyguard>",
         std::string(kSniffedBytes, ' ') + "<html>",  // past the bytes looked at
         utf16("<htmlfoo>", false),
+        "<htmlfoo\n>",
+        "<html\x0b>",  // a vertical tab is no white space in HTML
+        "<?xml version=\"1.0\"?>\n<!-- a drawing -->\n<svg>",
+        "<?xml version=\"1.0\"?><!--c-->",
+        "<?xml version=\"1.0\"?><!--<html>",  // a comment not closed
+        "<?xml version=\"1.0\"?><!--" + std::string(kSniffedBytes, '-') + "--><html>",
     };
     for (const std::string& other : others) EXPECT_FALSE(beginsLikeHtml(other)) << other;
 }

@@ -22,10 +22,10 @@ std::string_view skipWhiteSpace(std::string_view text) {
     return start == std::string_view::npos ? std::string_view() : text.substr(start);
 }
 
-// A tag's name ends at a space or at ">".
+// A tag's name ends at white space (a line break too, as editors wrap a tag) or at ">".
 bool tagAt(std::string_view text, std::string_view tag) {
     return startsWithNoCase(text, tag) && text.size() > tag.size() &&
-           (text[tag.size()] == ' ' || text[tag.size()] == '>');
+           (kWhiteSpace.find(text[tag.size()]) != std::string_view::npos || text[tag.size()] == '>');
 }
 
 bool beginsWithHtmlTag(std::string_view text) {
@@ -36,10 +36,23 @@ bool beginsWithHtmlTag(std::string_view text) {
         return name.size() < rest.size() && tagAt(name, "html");
     }
     for (std::string_view tag : {"<html", "<head", "<script", "<iframe", "<h1", "<div", "<font", "<table", "<a",
-                                 "<style", "<title", "<b", "<body", "<br", "<p", "<!--"}) {
+                                 "<style", "<title", "<b", "<body", "<br", "<p"}) {
         if (tagAt(text, tag)) return true;
     }
     return false;
+}
+
+constexpr std::string_view kCommentStart = "<!--";
+
+// Passes over the comments at the start of the text and the white space
+// around them; false where one is not closed within it.
+bool skipComments(std::string_view& text) {
+    while (text.substr(0, kCommentStart.size()) == kCommentStart) {
+        const std::size_t end = text.find("-->", kCommentStart.size());
+        if (end == std::string_view::npos) return false;
+        text = skipWhiteSpace(text.substr(end + 3));
+    }
+    return true;
 }
 
 // UTF-16 read as its low bytes: every tag and white space byte is ASCII.
@@ -65,11 +78,14 @@ bool beginsLikeHtml(std::string_view head) {
     }
     head = skipWhiteSpace(head);
     if (startsWithNoCase(head, "<?xml")) {
+        // An XML document is a page only where the root it goes on to is HTML's, past any comments.
         const std::size_t end = head.find("?>");
         if (end == std::string_view::npos) return false;
         head = skipWhiteSpace(head.substr(end + 2));
+        return skipComments(head) && beginsWithHtmlTag(head);
     }
-    return beginsWithHtmlTag(head);
+    // A comment first is HTML's, whatever it holds and whatever follows it.
+    return head.substr(0, kCommentStart.size()) == kCommentStart || beginsWithHtmlTag(head);
 }
 
 }  // namespace taletab

@@ -8,14 +8,16 @@
 
 namespace taletab {
 
-// The bytes a page is judged on: more are not looked at.
-inline constexpr std::size_t kSniffedBytes = 1024;
+// The bytes a page is judged on, as many as a browser looks at: more are
+// not looked at.
+inline constexpr std::size_t kSniffedBytes = 1445;
 
 // After an optional byte order mark (UTF-8; UTF-16 is read by its low
-// bytes) and white space, one of the tags a document begins with
-// ("<!DOCTYPE HTML", "<html", "<head", "<body", "<!--", "<title",
-// "<table", "<p", ...: any case, followed by a space or ">"), also after an
-// XML declaration. Only white space, or nothing, is no page.
+// bytes) and white space, a comment ("<!--") or one of the tags a document
+// begins with ("<!DOCTYPE HTML", "<html", "<head", "<body", "<title",
+// "<table", "<p", ...: any case, followed by white space or ">"). After an
+// XML declaration, one of those tags past any comments, each closed within
+// the bytes looked at. Only white space, or nothing, is no page.
 bool beginsLikeHtml(std::string_view head);
 
 }  // namespace taletab
