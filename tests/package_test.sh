@@ -9,6 +9,8 @@ build=$1
 source=$2
 root=$(mktemp -d)
 trap 'rm -rf "$root"' EXIT
+# lintian leaves files of its own in TMPDIR: they go with the scratch root.
+export TMPDIR=$root
 
 (cd "$build" && cpack -G DEB -B "$root/out" >/dev/null)
 deb=$(ls "$root"/out/taletab_*.deb)
