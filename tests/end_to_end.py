@@ -979,13 +979,18 @@ class EndToEnd(unittest.TestCase):
         writer = os.open(fifo, os.O_RDWR)
         self.addCleanup(os.close, writer)
         os.write(writer, SCRIPT)
-        for label, name in [("an empty name", ""), ("a name of 300 bytes", "p" * 296 + ".htm"),
-                            ("a folder's name", "new/")]:
-            with self.subTest(label):
-                result = subprocess.run(EMULATOR + [BINARY, "script.fifo", name], cwd=self.dir,
-                                        capture_output=True, timeout=10)
-                self.assertEqual((result.returncode, result.stdout, result.stderr),
-                                 (3, BANNER + message(PAGE_NOT_CREATED, name), b""))
+        scripts = [("script.fifo", None)]
+        if LINUX and not SANITIZED:
+            # Read, /dev/zero would be one line that grows until the memory (limited here) runs out.
+            scripts.append(("/dev/zero", limited_address_space(256 * 1024 * 1024)))
+        for script, before in scripts:
+            for label, name in [("an empty name", ""), ("a name of 300 bytes", "p" * 296 + ".htm"),
+                                ("a folder's name", "new/")]:
+                with self.subTest(label, script=script):
+                    result = subprocess.run(EMULATOR + [BINARY, script, name], cwd=self.dir, capture_output=True,
+                                            timeout=10, preexec_fn=before)
+                    self.assertEqual((result.returncode, result.stdout, result.stderr),
+                                     (3, BANNER + message(PAGE_NOT_CREATED, name), b""))
         os.set_blocking(writer, False)
         self.assertEqual(os.read(writer, len(SCRIPT) + 1), SCRIPT, "not a byte of the script was read")
         self.assertEqual(os.listdir(self.dir), ["script.fifo"])
