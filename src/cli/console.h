@@ -13,9 +13,10 @@ namespace taletab::platform {
 // doubled into CR CR LF), fully buffered. A terminal whose locale is UTF-8
 // (Linux) and a console (Windows) get the texts in Unicode instead; any
 // terminal or console has its colours reset once the run ends, a signal's
-// end too, and sees the control characters of a file name escaped
-// (console_output.h), never acts on them. On a Windows console the colour sequences are turned on for the
-// run and the console's mode is put back.
+// end too, and is shown a file name's control characters escaped
+// (console_output.h) instead of acting on them. On a Windows console the
+// colour sequences are turned on for the run and the console's mode is put
+// back.
 class Console {
 public:
     Console();
