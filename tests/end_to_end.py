@@ -1097,9 +1097,10 @@ class EndToEnd(unittest.TestCase):
     def test_the_cause_a_user_meets_is_said(self):
         self.put("scene.txt")
         self.put("long.txt", SCRIPT * 400)  # a page of about 1.5 MB
-        too_long = "n" * 300 + ".htm"
-        self.expect(["scene.txt", too_long], 3, BANNER + message(PAGE_NOT_CREATED, too_long) + NAME_TOO_LONG,
-                    {"scene.txt": SCRIPT, "long.txt": SCRIPT * 400})
+        if LINUX:  # wine finds a name too long for Windows only as it renames
+            too_long = "n" * 300 + ".htm"
+            self.expect(["scene.txt", too_long], 3, BANNER + message(PAGE_NOT_CREATED, too_long) + NAME_TOO_LONG,
+                        {"scene.txt": SCRIPT, "long.txt": SCRIPT * 400})
         if not ROOT:
             return
         small = self.mount_small("small", "size=256k")
