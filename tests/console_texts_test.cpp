@@ -34,6 +34,12 @@ TEST(ConsoleTextsTest, ByteCounts) {
         {"script read failed", texts::kScriptReadFailed, 51},
         {"press a key", texts::kPressAKey, 35},
         {"unreadable", texts::kUnreadable, 39},
+        {"page busy", texts::kPageBusy, 81},
+        {"cause: disk full", texts::kCauseDiskFull, 37},
+        {"cause: no permission", texts::kCauseNoPermission, 37},
+        {"cause: read-only", texts::kCauseReadOnly, 35},
+        {"cause: name too long", texts::kCauseNameTooLong, 33},
+        {"cause: in use", texts::kCauseInUse, 37},
     };
     for (const auto& c : cases) EXPECT_EQ(c.text.size(), c.size) << c.label;
 }

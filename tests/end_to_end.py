@@ -15,6 +15,7 @@ import resource
 import select
 import shutil
 import signal
+import socket
 import stat
 import struct
 import subprocess
@@ -25,6 +26,7 @@ import unittest
 from pathlib import Path
 
 if sys.platform != "win32":
+    import fcntl
     import pty
     import termios
 
@@ -92,6 +94,13 @@ PAGE_NOT_HTML = "\x1b[30;41m変換先のファイル”%s”はＨＴＭＬフ�
 SCRIPT_READ_FAILED = "\x1b[30;41m脚本ファイル”%s”の読込みに失敗しました。\n"
 DONE = sjis("正常に完了しました。\n\n")
 UNREADABLE = "\x1b[37;40m読めない文字が%s個ありました。\n"
+PAGE_BUSY = "\x1b[37;40m変換先のファイル”%s”を他のプログラムが使っています。しばらく待ちます。\n"
+# The line after a page's failure that says why, where the cause is one a user meets.
+DISK_FULL = sjis("\x1b[30;41mディスクに空きがありません。\n")
+NO_PERMISSION = sjis("\x1b[30;41m書込みが許可されていません。\n")
+READ_ONLY = sjis("\x1b[30;41m読込み専用のディスクです。\n")
+NAME_TOO_LONG = sjis("\x1b[30;41mファイル名が長すぎます。\n")
+IN_USE = sjis("\x1b[30;41m他のプログラムが使用中です。\n")
 DEFAULTED = NO_PAGE_NAME + message(DEFAULT_PAGE, "permoa.htm")
 
 SCRIPT = (SOURCE / "examples" / "scene.txt").read_bytes()
@@ -339,13 +348,14 @@ class EndToEnd(unittest.TestCase):
                 self.put("page.htm", OLD_PAGE)
                 os.chown(self.dir / "page.htm", owner, owner)
                 os.chmod(self.dir / "page.htm", mode)
-                self.expect(["scene.txt", "page.htm"], 3, BANNER + message(PAGE_NOT_CREATED, "page.htm"),
+                self.expect(["scene.txt", "page.htm"], 3,
+                            BANNER + message(PAGE_NOT_CREATED, "page.htm") + NO_PERMISSION,
                             {"scene.txt": SCRIPT, "page.htm": OLD_PAGE}, before=as_nobody)
                 status = (self.dir / "page.htm").stat()
                 self.assertEqual((status.st_uid, stat.S_IMODE(status.st_mode)), (owner, mode))
         os.chmod(self.dir, 0o755)
         with self.subTest("a new page in a folder the user may not write"):
-            self.expect(["scene.txt", "new.htm"], 3, BANNER + message(PAGE_NOT_CREATED, "new.htm"),
+            self.expect(["scene.txt", "new.htm"], 3, BANNER + message(PAGE_NOT_CREATED, "new.htm") + NO_PERMISSION,
                         {"scene.txt": SCRIPT, "page.htm": OLD_PAGE}, before=as_nobody)
 
     @needs_root("root writes what its permission bits forbid")
@@ -467,7 +477,7 @@ class EndToEnd(unittest.TestCase):
         self.assertEqual((full / "page.htm").read_bytes(), page_titled("full/page.htm"))
         self.assertEqual((full / "page.htm").stat().st_ino, inode)
         self.assertEqual(self.run_taletab("scene.txt", "full/new.htm", env=env),
-                         (3, BANNER + message(PAGE_NOT_CREATED, "full/new.htm")))
+                         (3, BANNER + message(PAGE_NOT_CREATED, "full/new.htm") + DISK_FULL))
         self.assertEqual(leftovers(self.dir) + leftovers(env["TMPDIR"]), [])
 
     @needs_root("bind-mounts a file")
@@ -617,7 +627,9 @@ class EndToEnd(unittest.TestCase):
         self.put("scene.txt")
         previous = os.umask(0o022)
         self.addCleanup(os.umask, previous)
-        for label, default_list in [("the umask", None), ("a default access list", "u::rw,g::r,o::-,u:nobody:rw")]:
+        for label, default_list in [("the umask", None), ("a default access list", "u::rw,g::r,o::-,u:nobody:rw"),
+                                    ("a default access list of 70 entries",
+                                     "u::rw,g::r,o::-," + ",".join(f"u:{20000 + n}:r" for n in range(70)))]:
             with self.subTest(label):
                 directory = self.dir / label.replace(" ", "-")
                 directory.mkdir()
@@ -659,7 +671,7 @@ class EndToEnd(unittest.TestCase):
         self.put("long.txt", SCRIPT * 400)  # a page of about 1.5 MB
         env = dict(os.environ, TMPDIR=self.scratch_folder())
         self.assertEqual(self.run_taletab("long.txt", "small/page.htm", env=env),
-                         (4, BANNER + message(PAGE_WRITE_FAILED, "small/page.htm")))
+                         (4, BANNER + message(PAGE_WRITE_FAILED, "small/page.htm") + DISK_FULL))
         self.assertEqual((small / "page.htm").read_bytes(), LONG_OLD_PAGE)
         self.assertEqual(leftovers(self.dir) + leftovers(env["TMPDIR"]), [])
 
@@ -674,7 +686,7 @@ class EndToEnd(unittest.TestCase):
                                       stderr=subprocess.PIPE)
             time.sleep(0.5)
             self.assertIsNone(second.poll(), "the second run waits for the first to end")
-        self.assertEqual(second.communicate(timeout=60), (BANNER + DONE, b""))
+        self.assertEqual(second.communicate(timeout=60), (BANNER + message(PAGE_BUSY, "page.htm") + DONE, b""))
         self.assertEqual(self.outcome, (0, BANNER + DONE, b""))
         expected = tempfile.TemporaryDirectory()
         self.addCleanup(expected.cleanup)
@@ -682,6 +694,129 @@ class EndToEnd(unittest.TestCase):
         subprocess.run([BINARY, "other.txt", "page.htm"], cwd=expected.name, capture_output=True, check=True)
         self.assertEqual((self.dir / "page.htm").read_bytes(), (Path(expected.name) / "page.htm").read_bytes())
         self.assertEqual(leftovers(self.dir), [])
+
+    @unittest.skipUnless(LINUX, "file locks")
+    def test_many_runs_into_one_page_each_get_their_page_or_fail(self):
+        """Twenty runs at once into one page, renamed over or copied into: the
+        page is that of the last run to succeed; a run that waited too long
+        fails and says so; none says it succeeded while its page was lost.
+        Each run converts long enough (a page of 2 MB, synced) that the next
+        one ends well after the one before it let go of the page."""
+        runs = 20
+        for number in range(runs):
+            self.put(f"{number}.txt", sjis(f"ハルカ\t{number}番目の台詞。\n") * 20000)
+        busy = message(PAGE_BUSY, "page.htm")
+        for linked in [False, True]:
+            with self.subTest(linked=linked):
+                self.put("page.htm", OLD_PAGE)
+                if linked:
+                    os.link(self.dir / "page.htm", self.dir / "other.htm")
+                processes = {number: subprocess.Popen([BINARY, f"{number}.txt", "page.htm"], cwd=self.dir,
+                                                      stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+                             for number in range(runs)}
+                ended = []  # the runs found ended at each look (their output fits in a pipe's buffer)
+                while sum(map(len, ended)) < runs:
+                    done = {n for n, process in processes.items() if process.poll() is not None}
+                    ended.append(done - set().union(*ended))
+                    time.sleep(0.001)
+                for number, process in processes.items():
+                    stdout, stderr = process.communicate(timeout=60)
+                    self.assertEqual(stderr, b"")
+                    if process.returncode == 0:
+                        self.assertIn(stdout, [BANNER + DONE, BANNER + busy + DONE])
+                    else:
+                        self.assertEqual((process.returncode, stdout), (
+                            3, BANNER + busy + message(PAGE_NOT_CREATED, "page.htm") + IN_USE))
+                last = next(({n for n in group if processes[n].returncode == 0} for group in reversed(ended)
+                             if any(processes[n].returncode == 0 for n in group)), set())
+                page = (self.dir / "page.htm").read_bytes()
+                first_text = b'<td valign="top">'
+                found = int(page.split(first_text, 1)[1].split(sjis("番"), 1)[0]) if first_text in page else None
+                self.assertIn(found, last, "the page is that of a run among the last to succeed")
+                expected = Path(self.scratch_folder())
+                subprocess.run([BINARY, self.dir / f"{found}.txt", "page.htm"], cwd=expected, capture_output=True,
+                               check=True)
+                self.assertEqual(page, (expected / "page.htm").read_bytes())
+                self.assertEqual(leftovers(self.dir), [])
+                for name in ["page.htm", "other.htm"]:
+                    (self.dir / name).unlink(missing_ok=True)
+
+    @unittest.skipUnless(LINUX and shutil.which("flock"), "flock(1)")
+    def test_a_page_another_program_holds_is_refused_after_a_short_wait(self):
+        self.put("scene.txt")
+        self.put("page.htm", OLD_PAGE)
+        os.chmod(self.dir, 0o755)
+        # Any user who may read the page may hold it: another user, where the tests run as root.
+        holder = subprocess.Popen(["flock", "-s", "page.htm", "sleep", "120"], cwd=self.dir,
+                                  preexec_fn=as_nobody if ROOT else None)
+        self.addCleanup(holder.wait)
+        self.addCleanup(holder.kill)
+        with open(self.dir / "page.htm", "rb") as page:
+            for _ in range(1000):
+                try:
+                    fcntl.flock(page, fcntl.LOCK_EX | fcntl.LOCK_NB)
+                    fcntl.flock(page, fcntl.LOCK_UN)
+                    time.sleep(0.01)
+                except BlockingIOError:
+                    break
+        started = time.monotonic()
+        self.expect(["scene.txt", "page.htm"], 3,
+                    BANNER + message(PAGE_BUSY, "page.htm") + message(PAGE_NOT_CREATED, "page.htm") + IN_USE,
+                    {"scene.txt": SCRIPT, "page.htm": OLD_PAGE})
+        self.assertLess(time.monotonic() - started, 30, "the wait is short")
+        self.assertEqual(leftovers(self.dir), [])
+
+    @unittest.skipUnless(LINUX, "/dev/stdout, FIFOs and sockets")
+    def test_standard_output_of_any_kind_that_is_the_page_gets_the_page_alone(self):
+        self.put("scene.txt")
+        with self.subTest("a pipe"):
+            result = subprocess.run([BINARY, "scene.txt", "/dev/stdout"], cwd=self.dir, capture_output=True,
+                                    timeout=60)
+            self.assertEqual((result.returncode, result.stdout, result.stderr),
+                             (0, page_titled("/dev/stdout"), b""))
+        with self.subTest("a socket"):
+            ours, theirs = socket.socketpair()
+            with ours, theirs:
+                process = subprocess.Popen([BINARY, "scene.txt", "/dev/stdout"], cwd=self.dir, stdout=theirs,
+                                           stderr=subprocess.PIPE)
+                theirs.close()
+                got = b""
+                while chunk := ours.recv(65536):
+                    got += chunk
+                self.assertEqual((process.wait(timeout=60), got, process.stderr.read()),
+                                 (0, page_titled("/dev/stdout"), b""))
+                process.stderr.close()
+        with self.subTest("a FIFO named as the page"):
+            os.mkfifo(self.dir / "page.fifo")
+            reader = os.open(self.dir / "page.fifo", os.O_RDONLY | os.O_NONBLOCK)
+            writer = os.open(self.dir / "page.fifo", os.O_WRONLY)
+            process = subprocess.Popen([BINARY, "scene.txt", "page.fifo"], cwd=self.dir, stdout=writer,
+                                       stderr=subprocess.PIPE)
+            os.close(writer)
+            os.set_blocking(reader, True)
+            got = b""
+            while chunk := os.read(reader, 65536):
+                got += chunk
+            os.close(reader)
+            self.assertEqual((process.wait(timeout=60), got, process.stderr.read()),
+                             (0, page_titled("page.fifo"), b""))
+            process.stderr.close()
+
+    @unittest.skipUnless(LINUX, "/proc")
+    def test_a_page_on_a_pseudo_file_system_is_refused_before_converting(self):
+        # A kernel setting reports size 0 and reads as text: it is never taken for an empty page.
+        self.put("scene.txt")
+        sleeper = subprocess.Popen(["sleep", "120"])
+        self.addCleanup(sleeper.wait)
+        self.addCleanup(sleeper.kill)
+        setting = Path(f"/proc/{sleeper.pid}/comm")
+        for label, target in [("another process's name", setting), ("the run's own name", "/proc/self/comm")]:
+            with self.subTest(label):
+                (self.dir / "page.htm").unlink(missing_ok=True)
+                os.symlink(target, self.dir / "page.htm")
+                self.expect(["scene.txt", "page.htm"], 3, BANNER + message(PAGE_NOT_CREATED, "page.htm"),
+                            {"scene.txt": SCRIPT})
+        self.assertEqual(setting.read_bytes(), b"sleep\n")
 
     @unittest.skipUnless(LINUX, "symbolic links, a file-size limit and signals")
     def test_a_link_to_no_file_gets_the_page_whole_or_not_at_all(self):
@@ -727,7 +862,7 @@ class EndToEnd(unittest.TestCase):
         result = subprocess.run([BINARY, "/dev/stdin", "small/page.htm"], cwd=self.dir, stdin=endless.stdout,
                                 capture_output=True, timeout=60)
         self.assertEqual((result.returncode, result.stdout, result.stderr),
-                         (4, BANNER + message(PAGE_WRITE_FAILED, "small/page.htm"), b""))
+                         (4, BANNER + message(PAGE_WRITE_FAILED, "small/page.htm") + DISK_FULL, b""))
         self.assertEqual(os.listdir(small), [])
 
     @needs_root("runs as another user")
@@ -829,7 +964,7 @@ class EndToEnd(unittest.TestCase):
                 name = f"flagged/{flag}.htm"
                 if refused:
                     self.assertEqual(self.run_taletab("scene.txt", name),
-                                     (3, BANNER + message(PAGE_NOT_CREATED, name)))
+                                     (3, BANNER + message(PAGE_NOT_CREATED, name) + NO_PERMISSION))
                     self.assertEqual(page.read_bytes(), OLD_PAGE)
                 else:
                     self.assertEqual(self.run_taletab("scene.txt", name), (0, BANNER + DONE))
@@ -941,7 +1076,7 @@ class EndToEnd(unittest.TestCase):
                     {"page.htm": OLD_PAGE})
         self.put("scene.txt")
         os.chmod(self.dir / "page.htm", 0o444)  # wine's read-only attribute
-        self.expect(["scene.txt", "page.htm"], 3, BANNER + message(PAGE_NOT_CREATED, "page.htm"),
+        self.expect(["scene.txt", "page.htm"], 3, BANNER + message(PAGE_NOT_CREATED, "page.htm") + NO_PERMISSION,
                     {"scene.txt": SCRIPT, "page.htm": OLD_PAGE})
 
     @unittest.skipUnless(WINE, "Windows names and attributes: the Windows program under wine")
@@ -984,13 +1119,14 @@ class EndToEnd(unittest.TestCase):
             # Read, /dev/zero would be one line that grows until the memory (limited here) runs out.
             scripts.append(("/dev/zero", limited_address_space(256 * 1024 * 1024)))
         for script, before in scripts:
-            for label, name in [("an empty name", ""), ("a name of 300 bytes", "p" * 296 + ".htm"),
-                                ("a folder's name", "new/")]:
+            for label, name, cause in [("an empty name", "", b""),
+                                       ("a name of 300 bytes", "p" * 296 + ".htm", NAME_TOO_LONG),
+                                       ("a folder's name", "new/", b"")]:
                 with self.subTest(label, script=script):
                     result = subprocess.run(EMULATOR + [BINARY, script, name], cwd=self.dir, capture_output=True,
                                             timeout=10, preexec_fn=before)
                     self.assertEqual((result.returncode, result.stdout, result.stderr),
-                                     (3, BANNER + message(PAGE_NOT_CREATED, name), b""))
+                                     (3, BANNER + message(PAGE_NOT_CREATED, name) + cause, b""))
         os.set_blocking(writer, False)
         self.assertEqual(os.read(writer, len(SCRIPT) + 1), SCRIPT, "not a byte of the script was read")
         self.assertEqual(os.listdir(self.dir), ["script.fifo"])
@@ -998,8 +1134,26 @@ class EndToEnd(unittest.TestCase):
     @unittest.skipUnless(os.path.exists("/dev/full"), "needs /dev/full (wine opens it too)")
     def test_full_disk_is_a_failure(self):
         self.put("scene.txt")
-        self.expect(["scene.txt", "/dev/full"], 4, BANNER + message(PAGE_WRITE_FAILED, "/dev/full"),
+        self.expect(["scene.txt", "/dev/full"], 4, BANNER + message(PAGE_WRITE_FAILED, "/dev/full") + DISK_FULL,
                     {"scene.txt": SCRIPT})
+
+    def test_the_cause_a_user_meets_is_said(self):
+        self.put("scene.txt")
+        self.put("long.txt", SCRIPT * 400)  # a page of about 1.5 MB
+        too_long = "n" * 300 + ".htm"
+        self.expect(["scene.txt", too_long], 3, BANNER + message(PAGE_NOT_CREATED, too_long) + NAME_TOO_LONG,
+                    {"scene.txt": SCRIPT, "long.txt": SCRIPT * 400})
+        if not ROOT:
+            return
+        small = self.mount_small("small", "size=256k")
+        self.expect(["long.txt", "small/page.htm"], 4,
+                    BANNER + message(PAGE_WRITE_FAILED, "small/page.htm") + DISK_FULL,
+                    {"scene.txt": SCRIPT, "long.txt": SCRIPT * 400})
+        read_only = self.mount_small("read-only", "ro")
+        self.expect(["scene.txt", "read-only/page.htm"], 3,
+                    BANNER + message(PAGE_NOT_CREATED, "read-only/page.htm") + READ_ONLY,
+                    {"scene.txt": SCRIPT, "long.txt": SCRIPT * 400})
+        self.assertEqual(os.listdir(small) + os.listdir(read_only), [])
 
     @unittest.skipUnless(LINUX, "limits the file size")
     def test_failed_write_leaves_the_old_page(self):
@@ -1156,7 +1310,7 @@ class OnATerminal(unittest.TestCase):
             ("page not created", [b"scene.txt", b"missing/page.htm"],
              (3, utf8(BANNER) + utf8_message(PAGE_NOT_CREATED, "missing/page.htm"))),
             ("page not written", [b"scene.txt", b"/dev/full"],
-             (4, utf8(BANNER) + utf8_message(PAGE_WRITE_FAILED, "/dev/full"))),
+             (4, utf8(BANNER) + utf8_message(PAGE_WRITE_FAILED, "/dev/full") + utf8(DISK_FULL))),
         ]:
             with self.subTest(label):
                 status, shown = expected

@@ -28,8 +28,9 @@ public:
     void print(std::string_view text, const FileName& name) const;
     void print(std::string_view text) const { print(text, FileName{}); }
 
-    // From here on nothing is printed: standard output is the page.
-    void silence() { silent_ = true; }
+    // From here on nothing is printed, and nothing printed before is left
+    // to be written (the banner): standard output is the page.
+    void silence();
 
     // Whether the console window was made for this program alone, as when
     // Explorer starts it (a double click, a script dropped on it): it closes

@@ -1,5 +1,8 @@
 // Linux and other POSIX systems: a terminal or redirected output.
 #include <unistd.h>
+#ifdef __linux__
+#include <stdio_ext.h>
+#endif
 
 #include <cctype>
 #include <cstdio>
@@ -66,6 +69,13 @@ void Console::print(std::string_view text, const FileName& name) const {
     if (silent_) return;
     const std::string out = shown(text, name, terminal_, utf8_);
     std::fwrite(out.data(), 1, out.size(), stdout);
+}
+
+void Console::silence() {
+    silent_ = true;
+#ifdef __linux__
+    __fpurge(stdout);
+#endif
 }
 
 void Console::prepare(std::string_view text, const FileName& name) {

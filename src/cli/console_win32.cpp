@@ -78,6 +78,9 @@ void Console::print(std::string_view text, const FileName& name) const {
     }
 }
 
+// A page that is standard output here is a file, copied into from its start: the banner is written over.
+void Console::silence() { silent_ = true; }
+
 void Console::prepare(std::string_view text, const FileName& name) {
     if (console_) {
         const std::u16string wide = inUtf16(text, escapedUtf8(name.unicode));

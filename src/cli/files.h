@@ -9,6 +9,8 @@
 #include <filesystem>
 #include <string>
 
+#include "page_road.h"
+
 namespace taletab::platform {
 
 // The directory a file stands in, where its replacement is made.
@@ -28,71 +30,95 @@ std::ptrdiff_t readSome(std::FILE* file, char* into, std::size_t size);
 // Whether two names reach the same file, by any spelling or link.
 bool sameFile(const std::filesystem::path& a, const std::filesystem::path& b);
 
+// Why a step failed, where the cause is one a user meets and can mend.
+enum class Cause { kNone, kDiskFull, kNoPermission, kReadOnly, kNameTooLong, kInUse };
+
 // What a page's name stands for, examined once. From then on the existing
 // page and the directory it stands in are held open, so that no later step
 // opens the page's name again and trusts what it finds.
 class PageTarget {
 public:
-    enum class Kind {
-        kNew,       // no file of that name yet (or a link to none): one is made in `directory`
-        kExisting,  // a regular file, reached through any links, held in `page`
-        kDirect,    // a device other than a disk, or a pipe: written as it is opened
-        kRefused,   // a disk device, or a file that was swapped for something else: never written
-    };
-
     PageTarget() = default;
-    ~PageTarget();  // closes what it holds
+    ~PageTarget();  // closes what it holds, and the lock with it
     PageTarget(const PageTarget&) = delete;
     PageTarget& operator=(const PageTarget&) = delete;
 
-    Kind kind = Kind::kDirect;
-    std::filesystem::path file;  // kNew, kExisting: the file to make or replace, links resolved
-    bool writable = false;       // kExisting: held open for writing
-    bool renameKeepsIt = false;  // kExisting: a renamed new file can be it (one link, no access list, no flags)
-    std::string head;            // kExisting: its first bytes, for the HTML check
-    bool headRead = false;       // kExisting: the bytes could be read
-    bool empty = false;          // kExisting: the file has no bytes
+    PageFound found;
+    std::filesystem::path file;    // kNone, kFile: the file to make or replace, links resolved
+    bool standardOutput = false;   // the file found is standard output itself
+    Cause cause = Cause::kNone;    // why it could not be examined or opened for writing, if known
+    std::string head;              // kFile: its first bytes, for the HTML check
+    bool headRead = false;         // kFile: the bytes could be read
+    bool empty = false;            // kFile: reading it gives no byte
 
     // The system's handles (a descriptor, a HANDLE); -1 where none is held.
-    std::intptr_t page = -1;       // kExisting: locked against another run's copy until closed
-    std::intptr_t directory = -1;  // kNew, kExisting: where the temporary file is made
+    std::intptr_t page = -1;       // kFile
+    std::intptr_t directory = -1;  // kNone, kFile: where the temporary file is made
 };
-void examinePage(const std::filesystem::path& name, PageTarget& page);
 
-// Opens a kDirect page for writing, as it is: null where it cannot be, or
-// where the name stands by now for a file that is to be replaced instead.
-std::FILE* openDirect(const std::filesystem::path& name);
+// The steps that put a page in place. The system's (systemFiles()) has a
+// POSIX and a Win32 half; the tests have a fake, so that every road and
+// its failures are tried without root or a real disk.
+class FileSystem {
+public:
+    virtual ~FileSystem() = default;
 
-// Whether standard output is the page itself, where no message may go.
-bool isStandardOutput(const PageTarget& page);
+    // Examines a name: its kind, and the identity standard output is
+    // compared with. A kFile is opened (for writing where the user may) and
+    // locked where no other program holds it; nothing more is read yet.
+    virtual void examine(const std::filesystem::path& name, PageTarget& page) = 0;
 
-// Makes a new, empty, private file beside the page (or, with `beside` false,
-// in the system's directory for temporary files), open for reading and
-// writing, and watches it: a signal that ends the run removes it. Null when
-// the directory takes no new file, or a signal is ending the run.
-std::FILE* createTemporary(const PageTarget& page, bool beside, std::filesystem::path& name);
+    // Waits at most `milliseconds` for the lock another program holds on a
+    // kFile; whether this run holds it now.
+    virtual bool lock(PageTarget& page, int milliseconds) = 0;
 
-// Gives a temporary file the owner, group and permissions (on Windows the
-// attributes) of the page it replaces, or those the directory gives a new
-// file. False where they could not all be given.
-bool takeOverOwnership(std::FILE* temporary, const PageTarget& page);
+    // Whether the name still stands for the kFile held: not removed or
+    // renamed over (by another run that held it first) since it was opened.
+    virtual bool stillNamed(const PageTarget& page) = 0;
 
-// Writes the stream's buffer out and waits until the file's bytes are on the disk.
-bool syncToDisk(std::FILE* stream);
+    // Reads what the road and the HTML check need of a kFile: its links,
+    // owner, attributes, first bytes, and whether it is empty by its bytes.
+    virtual void inspect(PageTarget& page) = 0;
 
-// Puts a complete temporary file, already on the disk, in the page's place
-// by renaming it, then the directory's new entry on the disk, and closes
-// it; the file is no longer watched. False if the system refused: the
-// temporary file is then left, still open (null if it could not be kept).
-bool renameOver(std::FILE*& temporary, const std::filesystem::path& name, const PageTarget& page);
+    // Opens a kStream for writing, as it is (standard output, where it is
+    // the page, by its own descriptor): null where it cannot be, or where the
+    // name stands by now for another file than the one examined.
+    virtual std::FILE* openDirect(const std::filesystem::path& name, const PageTarget& page) = 0;
 
-// Copies a complete temporary file, still open, into the existing page, in
-// place, after making room for all of it, and waits for the disk; signals
-// wait until it is done. False on failure: where no room could be made,
-// the page is as it was.
-bool copyInto(std::FILE* temporary, const PageTarget& page);
+    // Makes a new, empty, private file beside the page (or, with `beside`
+    // false, in the system's directory for temporary files), open for
+    // reading and writing, and watches it: a signal that ends the run
+    // removes it. Null when the directory takes no new file, or a signal is
+    // ending the run.
+    virtual std::FILE* createTemporary(const PageTarget& page, bool beside, std::filesystem::path& name) = 0;
 
-// Removes a temporary file and stops watching it.
-void removeTemporary(const std::filesystem::path& temporary);
+    // Gives a temporary file the owner, group and permissions (on Windows
+    // the attributes) of the page it replaces, or those the directory gives
+    // a new file. False where they could not all be given.
+    virtual bool takeOverOwnership(std::FILE* temporary, const PageTarget& page) = 0;
+
+    // Writes the stream's buffer out and waits until the file's bytes are on the disk.
+    virtual bool syncToDisk(std::FILE* stream) = 0;
+
+    // Puts a complete temporary file, already on the disk, in the page's
+    // place by renaming it, then the directory's new entry on the disk, and
+    // closes it; the file is no longer watched. False if the system refused:
+    // the temporary file is then left, still open (null if it could not be kept).
+    virtual bool renameOver(std::FILE*& temporary, const std::filesystem::path& name, const PageTarget& page) = 0;
+
+    // Copies a complete temporary file, still open, into the existing page,
+    // in place, after making room for all of it, and waits for the disk;
+    // signals wait until it is done. False on failure: where no room could
+    // be made, the page is as it was.
+    virtual bool copyInto(std::FILE* temporary, const PageTarget& page) = 0;
+
+    // Removes a temporary file and stops watching it.
+    virtual void removeTemporary(const std::filesystem::path& temporary) = 0;
+
+    // The cause of the last call of this thread's that failed (errno, GetLastError).
+    virtual Cause lastCause() const = 0;
+};
+
+FileSystem& systemFiles();
 
 }  // namespace taletab::platform

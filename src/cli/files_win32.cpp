@@ -6,6 +6,7 @@
 #include <aclapi.h>
 #include <sddl.h>
 
+#include <cerrno>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -142,72 +143,172 @@ PageTarget::~PageTarget() {
 
 namespace {
 
+constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
+Cause causeOf(DWORD error) {
+    switch (error) {
+        case ERROR_DISK_FULL:
+        case ERROR_HANDLE_DISK_FULL:
+            return Cause::kDiskFull;
+        case ERROR_ACCESS_DENIED:
+            return Cause::kNoPermission;
+        case ERROR_WRITE_PROTECT:
+            return Cause::kReadOnly;
+        case ERROR_FILENAME_EXCED_RANGE:
+            return Cause::kNameTooLong;
+        case ERROR_SHARING_VIOLATION:
+        case ERROR_LOCK_VIOLATION:
+            return Cause::kInUse;
+        default:
+            return Cause::kNone;
+    }
+}
+
+bool sameIdentity(const BY_HANDLE_FILE_INFORMATION& a, const BY_HANDLE_FILE_INFORMATION& b) {
+    return a.dwVolumeSerialNumber == b.dwVolumeSerialNumber && a.nFileIndexHigh == b.nFileIndexHigh &&
+           a.nFileIndexLow == b.nFileIndexLow;
+}
+
 // Another run's copy into the page ends before this run looks at it. The
 // byte locked lies far past any page's end, so that readers of the page,
 // which a lock on its bytes would stop, are never in the way.
-void lockAgainstOtherRuns(HANDLE page) {
+bool lockAgainstOtherRuns(HANDLE page) {
     OVERLAPPED farPastTheEnd = {};
     farPastTheEnd.Offset = 0xFFFFFFFE;
     farPastTheEnd.OffsetHigh = 0x7FFFFFFF;
-    (void)LockFileEx(page, LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &farPastTheEnd);
+    return LockFileEx(page, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &farPastTheEnd) != 0;
 }
 
-}  // namespace
-
-void examinePage(const fs::path& name, PageTarget& page) {
-    const DWORD shareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
-    // Opened once, for writing where the user may, and held: every later step goes through this handle.
-    const auto open = [&](DWORD access) {
-        return CreateFileW(name.c_str(), access, shareAll, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS,
-                           nullptr);
-    };
-    bool writable = true;
-    HANDLE file = open(GENERIC_READ | GENERIC_WRITE);
-    if (file == INVALID_HANDLE_VALUE && GetLastError() == ERROR_ACCESS_DENIED) {
-        writable = false;  // opened only to tell a page from any other file
-        file = open(GENERIC_READ);
-    }
-    if (file == INVALID_HANDLE_VALUE && GetLastError() == ERROR_ACCESS_DENIED) file = open(0);
-    if (file == INVALID_HANDLE_VALUE) {
-        // Any other error (a missing directory, a name Windows cannot create) is left to opening it.
-        if (GetLastError() == ERROR_FILE_NOT_FOUND) {
-            page.kind = PageTarget::Kind::kNew;
-            page.file = longName(name.wstring());
+class SystemFiles final : public FileSystem {
+public:
+    void examine(const fs::path& name, PageTarget& page) override {
+        // Opened once, for writing where the user may, and held: every later step goes through this handle.
+        const auto open = [&](DWORD access) {
+            return CreateFileW(name.c_str(), access, kShareAll, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS,
+                               nullptr);
+        };
+        bool writable = true;
+        HANDLE file = open(GENERIC_READ | GENERIC_WRITE);
+        if (file == INVALID_HANDLE_VALUE && GetLastError() == ERROR_ACCESS_DENIED) {
+            writable = false;  // opened only to tell a page from any other file
+            page.cause = Cause::kNoPermission;
+            file = open(GENERIC_READ);
         }
-        return;
+        if (file == INVALID_HANDLE_VALUE && GetLastError() == ERROR_ACCESS_DENIED) file = open(0);
+        PageFound& found = page.found;
+        if (file == INVALID_HANDLE_VALUE) {
+            const DWORD error = GetLastError();
+            if (error == ERROR_FILE_NOT_FOUND) {
+                found.kind = PageFound::Kind::kNone;
+                page.file = longName(name.wstring());
+            } else {
+                // A missing directory, a name Windows cannot create, or any error not explained: refused.
+                found.kind = PageFound::Kind::kOther;
+                page.cause = causeOf(error);
+            }
+            return;
+        }
+        if (GetFileType(file) != FILE_TYPE_DISK) {
+            found.kind = PageFound::Kind::kStream;  // a device (NUL, CON) or a pipe
+            CloseHandle(file);
+            return;
+        }
+        BY_HANDLE_FILE_INFORMATION information;
+        if (!GetFileInformationByHandle(file, &information) ||
+            (information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+            found.kind = PageFound::Kind::kOther;
+            CloseHandle(file);
+            return;
+        }
+        found.kind = PageFound::Kind::kFile;
+        page.page = reinterpret_cast<std::intptr_t>(file);
+        page.file = finalName(file, name);
+        BY_HANDLE_FILE_INFORMATION output;
+        page.standardOutput = GetFileInformationByHandle(GetStdHandle(STD_OUTPUT_HANDLE), &output) &&
+                              sameIdentity(output, information);
+        // The read-only attribute answers too, but for an administrator under wine, which writes as the Linux root would.
+        found.writable = writable && !(information.dwFileAttributes & FILE_ATTRIBUTE_READONLY);
+        if (!found.writable) page.cause = Cause::kNoPermission;
+        found.locked = found.writable && lockAgainstOtherRuns(file);
     }
-    BY_HANDLE_FILE_INFORMATION information;
-    // A device (NUL, CON) or a pipe is no disk file; a directory is left to opening it.
-    if (GetFileType(file) != FILE_TYPE_DISK || !GetFileInformationByHandle(file, &information) ||
-        (information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
-        CloseHandle(file);
-        return;
+
+    bool lock(PageTarget& page, int milliseconds) override {
+        for (int waited = 0; waited < milliseconds; waited += 20) {
+            Sleep(20);
+            if (lockAgainstOtherRuns(reinterpret_cast<HANDLE>(page.page))) return true;
+        }
+        return false;
     }
-    page.kind = PageTarget::Kind::kExisting;
-    page.page = reinterpret_cast<std::intptr_t>(file);
-    page.file = finalName(file, name);
-    page.renameKeepsIt = information.nNumberOfLinks == 1;
-    // The read-only attribute answers too, but for an administrator under wine, which writes as the Linux root would.
-    page.writable = writable && !(information.dwFileAttributes & FILE_ATTRIBUTE_READONLY);
-    if (page.writable) lockAgainstOtherRuns(file);
-    page.empty = information.nFileSizeHigh == 0 && information.nFileSizeLow == 0;
-    char head[kSniffedBytes];
-    DWORD got = 0;
-    page.headRead = ReadFile(file, head, sizeof head, &got, nullptr) != 0;
-    page.head.assign(head, got);
-}
 
-std::FILE* openDirect(const fs::path& name) { return _wfopen(name.c_str(), L"wb"); }
+    bool stillNamed(const PageTarget& page) override {
+        const HANDLE file = reinterpret_cast<HANDLE>(page.page);
+        FILE_STANDARD_INFO standard;
+        BY_HANDLE_FILE_INFORMATION held, named;
+        return GetFileInformationByHandleEx(file, FileStandardInfo, &standard, sizeof standard) &&
+               !standard.DeletePending && standard.NumberOfLinks > 0 && GetFileInformationByHandle(file, &held) &&
+               fileIdentity(page.file, named) && sameIdentity(held, named);
+    }
 
-bool isStandardOutput(const PageTarget& page) {
-    BY_HANDLE_FILE_INFORMATION output, file;
-    return page.kind == PageTarget::Kind::kExisting &&
-           GetFileInformationByHandle(GetStdHandle(STD_OUTPUT_HANDLE), &output) && fileIdentity(page.file, file) &&
-           output.dwVolumeSerialNumber == file.dwVolumeSerialNumber && output.nFileIndexHigh == file.nFileIndexHigh &&
-           output.nFileIndexLow == file.nFileIndexLow;
-}
+    void inspect(PageTarget& page) override {
+        const HANDLE file = reinterpret_cast<HANDLE>(page.page);
+        BY_HANDLE_FILE_INFORMATION information;
+        if (!GetFileInformationByHandle(file, &information)) return;
+        // ReplaceFileW keeps the page's owner, attributes and access list.
+        page.found.links = information.nNumberOfLinks;
+        page.found.ownerKept = true;
+        page.found.extras = false;
+        char head[kSniffedBytes];
+        DWORD got = 0;
+        OVERLAPPED start = {};
+        page.headRead = ReadFile(file, head, sizeof head, &got, &start) != 0 || GetLastError() == ERROR_HANDLE_EOF;
+        page.head.assign(head, got);
+        // A size of 0 says the file is empty only where reading it gives no byte.
+        page.empty = information.nFileSizeHigh == 0 && information.nFileSizeLow == 0 && got == 0;
+    }
 
-std::FILE* createTemporary(const PageTarget& page, bool beside, fs::path& name) {
+    // Opened without truncating, and written only where it is still a device or a pipe:
+    // a disk file put in its place meanwhile is one to replace, not to write as it is.
+    std::FILE* openDirect(const fs::path& name, const PageTarget&) override {
+        const HANDLE file = CreateFileW(name.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                        OPEN_EXISTING, 0, nullptr);
+        if (file == INVALID_HANDLE_VALUE) return nullptr;
+        if (GetFileType(file) == FILE_TYPE_DISK) {
+            CloseHandle(file);
+            SetLastError(ERROR_SUCCESS);
+            return nullptr;
+        }
+        const int descriptor = _open_osfhandle(reinterpret_cast<std::intptr_t>(file), _O_BINARY);
+        if (descriptor < 0) {
+            CloseHandle(file);
+            return nullptr;
+        }
+        std::FILE* stream = _fdopen(descriptor, "wb");
+        if (!stream) _close(descriptor);
+        return stream;
+    }
+
+    std::FILE* createTemporary(const PageTarget& page, bool beside, fs::path& name) override;
+    bool takeOverOwnership(std::FILE* temporary, const PageTarget& page) override;
+    bool syncToDisk(std::FILE* stream) override {
+        return std::fflush(stream) == 0 &&
+               FlushFileBuffers(reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream)))) != 0;
+    }
+    bool renameOver(std::FILE*& temporary, const fs::path& name, const PageTarget& page) override;
+    bool copyInto(std::FILE* temporary, const PageTarget& page) override;
+    void removeTemporary(const fs::path& temporary) override {
+        const SignalsHeld held;
+        DeleteFileW(temporary.c_str());
+        watching = false;
+    }
+    // A failed write of the C library's leaves its cause in errno too.
+    Cause lastCause() const override {
+        const Cause cause = causeOf(GetLastError());
+        if (cause != Cause::kNone) return cause;
+        return errno == ENOSPC ? Cause::kDiskFull : errno == EACCES ? Cause::kNoPermission : Cause::kNone;
+    }
+};
+
+std::FILE* SystemFiles::createTemporary(const PageTarget& page, bool beside, fs::path& name) {
     onEndingSignal(removeWatched);
     const fs::path directory =
         beside ? directoryOf(page.file)
@@ -259,9 +360,9 @@ std::FILE* createTemporary(const PageTarget& page, bool beside, fs::path& name) 
 // ReplaceFileW gives the new file the page's access list, and its attributes too;
 // they are given here as well, for systems (wine) whose ReplaceFileW only renames.
 // A new page takes the access list its directory gives any new file.
-bool takeOverOwnership(std::FILE* temporary, const PageTarget& page) {
+bool SystemFiles::takeOverOwnership(std::FILE* temporary, const PageTarget& page) {
     const HANDLE file = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(temporary)));
-    if (page.kind == PageTarget::Kind::kNew) {
+    if (page.found.kind == PageFound::Kind::kNone) {
         ACL none;
         return InitializeAcl(&none, sizeof none, ACL_REVISION) &&
                SetSecurityInfo(file, SE_FILE_OBJECT, DACL_SECURITY_INFORMATION | UNPROTECTED_DACL_SECURITY_INFORMATION,
@@ -269,41 +370,46 @@ bool takeOverOwnership(std::FILE* temporary, const PageTarget& page) {
     }
     const DWORD kept = FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
                        FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
-    const DWORD attributes = GetFileAttributesW(page.file.c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES) return false;
+    BY_HANDLE_FILE_INFORMATION old;
+    if (!GetFileInformationByHandle(reinterpret_cast<HANDLE>(page.page), &old)) return false;
     FILE_BASIC_INFO information = {};  // times of zero are left as they are
-    information.FileAttributes = (attributes & kept) ? (attributes & kept) : FILE_ATTRIBUTE_NORMAL;
+    information.FileAttributes = (old.dwFileAttributes & kept) ? (old.dwFileAttributes & kept) : FILE_ATTRIBUTE_NORMAL;
     return SetFileInformationByHandle(file, FileBasicInfo, &information, sizeof information) != 0;
 }
 
-bool syncToDisk(std::FILE* stream) {
-    return std::fflush(stream) == 0 &&
-           FlushFileBuffers(reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream)))) != 0;
-}
-
-// ReplaceFileW takes only a closed file: where it refuses, the file is opened again to be copied in.
-bool renameOver(std::FILE*& temporary, const fs::path& name, const PageTarget& page) {
+// ReplaceFileW takes only a closed file. A handle that reads no byte (which
+// no sharing rule counts) is kept meanwhile: where the system refuses, the
+// file is opened again through it, never by its name.
+bool SystemFiles::renameOver(std::FILE*& temporary, const fs::path& name, const PageTarget& page) {
     const SignalsHeld held;
     if (held.ending()) return false;
-    if (std::fclose(temporary) != 0) {
-        temporary = nullptr;
-        return false;
-    }
+    const HANDLE open = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(temporary)));
+    const HANDLE kept = ReOpenFile(open, FILE_READ_ATTRIBUTES | SYNCHRONIZE, kShareAll, 0);
+    const bool closed = std::fclose(temporary) == 0;
+    temporary = nullptr;
     const bool renamed =
-        page.kind == PageTarget::Kind::kExisting
-            ? ReplaceFileW(page.file.c_str(), name.c_str(), nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr,
-                           nullptr) != 0
-            : MoveFileExW(name.c_str(), page.file.c_str(), MOVEFILE_WRITE_THROUGH) != 0;
-    if (renamed) {
-        watching = false;
-        temporary = nullptr;
-    } else {
-        temporary = _wfopen(name.c_str(), L"r+b");
+        closed && (page.found.kind == PageFound::Kind::kFile
+                       ? ReplaceFileW(page.file.c_str(), name.c_str(), nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS,
+                                      nullptr, nullptr) != 0
+                       : MoveFileExW(name.c_str(), page.file.c_str(), MOVEFILE_WRITE_THROUGH) != 0);
+    if (renamed) watching = false;
+    if (kept == INVALID_HANDLE_VALUE) return renamed;
+    if (!renamed && closed) {
+        const DWORD refused = GetLastError();
+        const HANDLE again =
+            ReOpenFile(kept, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, 0);
+        const int descriptor =
+            again == INVALID_HANDLE_VALUE ? -1 : _open_osfhandle(reinterpret_cast<std::intptr_t>(again), _O_BINARY);
+        if (descriptor < 0 && again != INVALID_HANDLE_VALUE) CloseHandle(again);
+        temporary = descriptor < 0 ? nullptr : _fdopen(descriptor, "r+b");
+        if (!temporary && descriptor >= 0) _close(descriptor);
+        SetLastError(refused);
     }
+    CloseHandle(kept);
     return renamed;
 }
 
-bool copyInto(std::FILE* temporary, const PageTarget& page) {
+bool SystemFiles::copyInto(std::FILE* temporary, const PageTarget& page) {
     const SignalsHeld held;  // a page half copied is worse than a late Ctrl-C
     if (held.ending()) return false;
     const HANDLE from = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(temporary)));
@@ -313,10 +419,11 @@ bool copyInto(std::FILE* temporary, const PageTarget& page) {
            SetFilePointerEx(to, start, nullptr, FILE_BEGIN) && copyBytes(from, to);
 }
 
-void removeTemporary(const fs::path& temporary) {
-    const SignalsHeld held;
-    DeleteFileW(temporary.c_str());
-    watching = false;
+}  // namespace
+
+FileSystem& systemFiles() {
+    static SystemFiles files;
+    return files;
 }
 
 }  // namespace taletab::platform

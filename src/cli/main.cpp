@@ -82,9 +82,7 @@ enum class Outcome { kConverted, kReadFailed, kWriteFailed };
 Outcome convert(std::FILE* script, PageFile& page, std::string_view title, std::uint64_t& unreadable) {
     // The page's writer moves large blocks of its own; the stdio buffer would only add a copy.
     std::setvbuf(page.stream(), nullptr, _IONBF, 0);
-    ThreadedSink sink([&page](std::string_view block) {
-        return std::fwrite(block.data(), 1, block.size(), page.stream()) == block.size();
-    });
+    ThreadedSink sink([&page](std::string_view block) { return page.write(block); });
     bool written = false;
     try {
         Converter converter({std::string(title), {}}, sink.pageSink());
@@ -102,6 +100,19 @@ Outcome convert(std::FILE* script, PageFile& page, std::string_view title, std::
         return Outcome::kReadFailed;  // a line longer than the memory there is to hold it
     }
     return written && sink.finish() && page.commit() ? Outcome::kConverted : Outcome::kWriteFailed;
+}
+
+// After a page's failure, the line that says why, where the cause is one a user meets.
+void printCause(const platform::Console& console, platform::Cause cause) {
+    using Cause = platform::Cause;
+    switch (cause) {
+        case Cause::kDiskFull: console.print(texts::kCauseDiskFull); break;
+        case Cause::kNoPermission: console.print(texts::kCauseNoPermission); break;
+        case Cause::kReadOnly: console.print(texts::kCauseReadOnly); break;
+        case Cause::kNameTooLong: console.print(texts::kCauseNameTooLong); break;
+        case Cause::kInUse: console.print(texts::kCauseInUse); break;
+        case Cause::kNone: break;
+    }
 }
 
 int runNamed(platform::Console& console, const std::vector<FileName>& names) {
@@ -133,11 +144,17 @@ int runNamed(platform::Console& console, const std::vector<FileName>& names) {
         return kPageNotOpened;
     }
     // Refused before the script is read, which may take long or never end.
-    if (!platform::mayNameAFile(pageName.path)) {
+    if (const platform::NameFit fit = platform::nameFit(pageName.path); fit != platform::NameFit::kFits) {
         console.print(texts::kPageNotCreated, pageName);
+        if (fit == platform::NameFit::kTooLong) printCause(console, platform::Cause::kNameTooLong);
         return kPageNotOpened;
     }
-    PageFile page(pageName.path);
+    PageFile page(pageName.path, platform::systemFiles(), [&] {
+        console.print(texts::kPageBusy, pageName);
+        std::fflush(stdout);
+    });
+    // Standard output that is the page gets the page alone.
+    if (page.isStandardOutput()) console.silence();
     if (!page.mayBecomePage()) {
         console.print(texts::kPageNotHtml, pageName);
         return kPageNotOpened;
@@ -146,10 +163,9 @@ int runNamed(platform::Console& console, const std::vector<FileName>& names) {
     std::fflush(stdout);
     if (!page.open()) {
         console.print(texts::kPageNotCreated, pageName);
+        printCause(console, page.cause());
         return kPageNotOpened;
     }
-    // Written as the page is copied in, a message would land in the middle of it.
-    if (page.isStandardOutput()) console.silence();
     std::uint64_t unreadable = 0;
     switch (convert(scriptFile.get(), page, pageName.title, unreadable)) {
         case Outcome::kReadFailed:
@@ -157,6 +173,7 @@ int runNamed(platform::Console& console, const std::vector<FileName>& names) {
             return kIoFailed;
         case Outcome::kWriteFailed:
             console.print(texts::kPageWriteFailed, pageName);
+            printCause(console, page.cause());
             return kIoFailed;
         case Outcome::kConverted:
             break;

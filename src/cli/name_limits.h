@@ -8,10 +8,16 @@
 
 namespace taletab::platform {
 
-// False for a name no file can be made under. On Linux the file's own name
-// is held to its folder's limit (pathconf's _PC_NAME_MAX, NAME_MAX where the
+enum class NameFit {
+    kFits,
+    kNoFileName,  // empty, or a folder's
+    kTooLong,
+};
+
+// Whether a file can be made under a name. On Linux the file's own name is
+// held to its folder's limit (pathconf's _PC_NAME_MAX, NAME_MAX where the
 // folder cannot be asked); on Windows every part to 255 UTF-16 units. A name
-// that passes may still be refused once the file is opened.
-bool mayNameAFile(const std::filesystem::path& name);
+// that fits may still be refused once the file is opened.
+NameFit nameFit(const std::filesystem::path& name);
 
 }  // namespace taletab::platform

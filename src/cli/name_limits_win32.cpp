@@ -3,13 +3,13 @@
 
 namespace taletab::platform {
 
-bool mayNameAFile(const std::filesystem::path& name) {
+NameFit nameFit(const std::filesystem::path& name) {
     const std::wstring& wide = name.native();
-    if (wide.empty() || wide.back() == L'\\' || wide.back() == L'/') return false;
+    if (wide.empty() || wide.back() == L'\\' || wide.back() == L'/') return NameFit::kNoFileName;
     for (const std::filesystem::path& part : name) {
-        if (part.native().size() > 255) return false;
+        if (part.native().size() > 255) return NameFit::kTooLong;
     }
-    return true;
+    return NameFit::kFits;
 }
 
 }  // namespace taletab::platform

@@ -3,6 +3,8 @@
 // The page is written whole into a temporary file first; the old page is
 // touched only once every byte of the new one is there. Then:
 //
+// Which road a page takes is decided in one place, roadFor (page_road.h):
+//
 // - Rename. A new page, and an existing one where the new file can be the
 //   old page in every respect a user sees, take the temporary file, made in
 //   the page's directory, by a rename. On Linux that is where the page has
@@ -24,13 +26,17 @@
 // Refused before anything is written ("cannot be created"): an existing
 // page the user could not open for writing (a read-only page, another
 // user's page; root on Linux writes as ever), an append-only or immutable
-// page, a disk device, a name no file can be made under, and a page for
-// which no temporary file can be made anywhere. The run flow also refuses to
-// replace a file that is not a page (mayBecomePage).
+// page, a disk device, a file of the kernel's (/proc, /sys), a page another
+// program holds for longer than a few seconds, a name no file can be made
+// under, and a page for which no temporary file can be made anywhere. The
+// run flow also refuses to replace a file that is not a page (mayBecomePage).
 //
 // The page is examined once: its name is resolved and opened, and from
 // then on the page and its directory are held by handle, locked against
-// another run's copy (a reader may still see a copy in progress). The
+// another run's copy (a reader may still see a copy in progress). Once the
+// lock is taken, the name must still stand for the file locked; where
+// another run renamed its page over it meanwhile, the name is examined
+// again, so that every run ends with its own page in place or fails. The
 // temporary file is private to the user until it takes the page's name,
 // and is read back through the handle it was made with.
 //
@@ -43,16 +49,24 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <functional>
+#include <memory>
 #include <string_view>
 
 #include "files.h"
+#include "page_road.h"
 
 namespace taletab {
 
 class PageFile {
 public:
-    // Examines the page's name and holds what it finds; nothing is written yet.
-    explicit PageFile(const std::filesystem::path& name);
+    // How long a run waits for another program that holds the page.
+    static constexpr int kLockWaitMilliseconds = 5000;
+
+    // Examines the page's name and holds what it finds; nothing is written
+    // yet. Where another program holds the page, `waiting` is called once
+    // before the run waits for it.
+    PageFile(const std::filesystem::path& name, platform::FileSystem& files, const std::function<void()>& waiting);
     ~PageFile();  // a page not committed leaves the old one in place
     PageFile(const PageFile&) = delete;
     PageFile& operator=(const PageFile&) = delete;
@@ -68,19 +82,28 @@ public:
 
     std::FILE* stream() const { return stream_; }
 
-    // Whether standard output is this very page.
-    bool isStandardOutput() const { return platform::isStandardOutput(target_); }
+    // Writes a block of the page; false, with the cause kept, on failure.
+    bool write(std::string_view block);
+
+    // Whether standard output is this very page, where no message may go.
+    bool isStandardOutput() const { return target_->standardOutput; }
 
     // Closes the page and puts it in place. False if that failed.
     bool commit();
 
+    // The road taken (or the one open() refused), and why the last failure failed, where known.
+    PageRoad road() const { return road_; }
+    platform::Cause cause() const { return cause_; }
+
 private:
-    enum class Way { kDirect, kRename, kCopyIn };
+    void fail() { cause_ = files_.lastCause(); }
 
     std::filesystem::path name_;
+    platform::FileSystem& files_;
+    std::unique_ptr<platform::PageTarget> target_;
     std::FILE* stream_ = nullptr;
-    Way way_ = Way::kDirect;
-    platform::PageTarget target_;
+    PageRoad road_{Road::kRefuse, Refusal::kNone};
+    platform::Cause cause_ = platform::Cause::kNone;
     std::filesystem::path temporary_;  // empty when writing directly
 };
 
