@@ -8,7 +8,7 @@
 // click(selector) (once it is enabled, as a person would wait for it),
 // run(fn, ...args) (fn runs in the page, or code given as a string does; a
 // promise it returns is awaited),
-// waitFor(fn, ...args), close().
+// waitFor(fn, ...args), screenshot(png), close().
 const {spawn} = require('node:child_process');
 const fs = require('node:fs');
 const net = require('node:net');
@@ -43,8 +43,9 @@ function enabled(selector) {
 async function puppeteerEngine(options) {
   const browser = await puppeteer.launch({headless: true, ...options});
   return {
-    async tab() {
+    async tab({width = 900, height = 900} = {}) {
       const page = await browser.newPage();
+      await page.setViewport({width, height});
       const tab = {
         open: (url) => page.goto(url),
         choose: async (selector, file) => (await page.$(selector)).uploadFile(file),
@@ -55,6 +56,7 @@ async function puppeteerEngine(options) {
         },
         run: (fn, ...args) => page.evaluate(fn, ...args),
         waitFor: (fn, ...args) => poll(() => page.evaluate(fn, ...args), fn.name || String(fn)),
+        screenshot: (png) => page.screenshot({path: png, fullPage: true}),
         close: () => page.close(),
       };
       return tab;
@@ -90,12 +92,13 @@ async function webkitEngine(driverPath) {
   }), 'WebKitWebDriver', 10000);
   const sessions = [];
   return {
-    async tab() {
+    async tab({width = 900, height = 900} = {}) {
       const driver = await new Builder().usingServer(`http://127.0.0.1:${port}/`).withCapabilities({
         browserName: 'MiniBrowser',
         'webkitgtk:browserOptions': {binary: miniBrowser(), args: ['--automation']},
       }).build();
       sessions.push(driver);
+      await driver.manage().window().setRect({width, height});
       // WebDriver's scripts are function bodies: `fn` is called with the arguments passed on.
       const script = (fn) => (typeof fn === 'string' ? fn : `return (${fn}).apply(null, arguments);`);
       const tab = {
@@ -108,6 +111,7 @@ async function webkitEngine(driverPath) {
         },
         run: (fn, ...args) => driver.executeScript(script(fn), ...args),
         waitFor: (fn, ...args) => poll(() => driver.executeScript(script(fn), ...args), fn.name || String(fn)),
+        screenshot: async (png) => fs.writeFileSync(png, Buffer.from(await driver.takeScreenshot(), 'base64')),
         close: async () => {
           sessions.splice(sessions.indexOf(driver), 1);
           await driver.quit();
