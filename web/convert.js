@@ -25,6 +25,17 @@ function notAScript(head) {
   return !utf16 && head.includes(0) ? 'binary' : null;
 }
 
+// What a file's first bytes say it may be besides a script: 'document' (a
+// word processor's: Word's .docx, a zip, or its older .doc), 'rtf' or 'html'; or null.
+function looksLike(head) {
+  const starts = (...bytes) => bytes.every((byte, i) => head[i] === byte);
+  if (starts(0x50, 0x4b, 0x03, 0x04) || starts(0xd0, 0xcf, 0x11, 0xe0)) return 'document';
+  const text = String.fromCharCode(...head.subarray(0, 512)).replace(/^(\xef\xbb\xbf|\xff\xfe|\xfe\xff)/, '').replace(/\0/g, '');
+  if (/^\{\\rtf/.test(text)) return 'rtf';
+  if (/^\s*(<!doctype html|<html)/i.test(text)) return 'html';
+  return null;
+}
+
 // Calls `take` with the module's C function's arguments for `details`
 // ({title, author, address}): each text in the module's memory as UTF-16 code units.
 function withDetails(taletab, details, take) {
@@ -81,12 +92,15 @@ class Conversion {
       this.staged += block.length;
     };
     this.converter = withDetails(taletab, NO_DETAILS, (args) => taletab._taletab_create(...args));
+    this.sawTab = false;
     this.input = taletab._malloc(FEED_BYTES);
   }
 
   // The script's next bytes; true once nothing more can change the page (a 0x1A ended the script).
   feed(bytes) {
     const {taletab, converter, input} = this;
+    // A TAB's byte is one in every encoding read (and a UTF-16 character's half may be one: no warning is missed then).
+    this.sawTab = this.sawTab || bytes.includes(0x09);
     for (let at = 0; at < bytes.length && !taletab._taletab_done(converter); at += FEED_BYTES) {
       const block = bytes.subarray(at, at + FEED_BYTES);
       taletab.HEAPU8.set(block, input);
@@ -95,7 +109,8 @@ class Conversion {
     return taletab._taletab_done(converter) === 1;
   }
 
-  // {rows, encoding, rowCount, unreadable}: rows the page's rows as a Blob.
+  // {rows, encoding, rowCount, unreadable, noTab}: rows the page's rows as a
+  // Blob, noTab whether no line had a TAB (all headings, none spoken).
   finish() {
     const {taletab, converter} = this;
     taletab._taletab_finish(converter);
@@ -107,6 +122,7 @@ class Conversion {
       encoding: ENCODINGS[taletab._taletab_encoding(converter)],
       rowCount: taletab._taletab_rows(converter),
       unreadable: taletab._taletab_unreadable(converter),
+      noTab: !this.sawTab,
     };
   }
 

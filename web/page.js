@@ -26,11 +26,25 @@
       partial: (shown, whole) => `プレビューはページの先頭 ${shown} だけです。保存されるページは全部（${whole}）です。`,
       empty: 'このファイルは空で、脚本の行がありません。ページは作りませんでした。',
       binary: 'このファイルは脚本（テキストファイル）ではないようです。ページは作りませんでした。',
+      document: 'このファイルはワープロの文書（Word の .docx や .doc など）のようです。ページは作りませんでした。テキストファイル（タブ区切り）として保存し直してから選んでください（下の「使い方」をご覧ください）。',
+      rtf: 'このファイルは RTF（書式付きの文書）のようです。書式の記号もそのままページに入りました。テキストファイルとして保存し直すことをおすすめします（下の「使い方」）。',
+      html: 'このファイルは HTML ページのようです（保存したページをもう一度選びましたか？）。そのまま変換しました。',
+      noTab: 'タブのある行がひとつもないため、すべての行が見出しになりました。名前とせりふの間はタブで区切ってください（下の「使い方」）。',
       changed: 'このファイルを読めませんでした。選んだ後で変更されたようです。もう一度選んでください。',
       unreadableFile: 'このファイルを読めませんでした（消されたか、読む権限がないのかもしれません）。',
       memory: 'メモリーが足りず、変換できませんでした。ほかのタブやアプリを閉じて、もう一度選んでください。',
       failed: 'このファイルは変換できませんでした。',
       cancelled: '変換をやめました。',
+      example: '例の脚本で試す',
+      remember: '作者名とメールアドレスをこのブラウザーに覚えておく（外すと忘れます）',
+      licence: 'ライセンス（MIT）',
+      helpTitle: '使い方',
+      help: `<p>脚本は1行が1つのせりふです。<b>名前</b>、<b>タブ</b>、<b>せりふ</b>の順に書きます。タブのない行（場の名前やト書き）は見出しになります。ページは1つの表で、左に名前（太字）、右にせりふが並びます。</p>
+<p>作者名とメールアドレスを入れなければ、ページには「ここに名前を入れてください」「ここにメールアドレスを入れてください」という仮の文字が入ります。あとから書き換えることもできます。</p>
+<p>タブで区切ったテキストファイルとして保存するには：</p>
+<ul><li><b>Word</b>：「ファイル」→「名前を付けて保存」で、ファイルの種類を「書式なし (*.txt)」にし、エンコードは「日本語 (シフト JIS)」を選びます。</li>
+<li><b>一太郎</b>：「ファイル」→「他形式の保存/開く」→「テキスト形式で保存」を選びます。</li>
+<li><b>メモ帳</b>：名前とせりふの間で Tab キーを押し、「名前を付けて保存」で文字コード「ANSI」か「UTF-8」を選びます。</li></ul>`,
     },
     en: {
       title: 'taletab — a script into an HTML page',
@@ -51,11 +65,25 @@
       partial: (shown, whole) => `The preview shows the first ${shown} of the page only. The saved page is whole (${whole}).`,
       empty: 'This file is empty: it has no lines of a script. No page was made.',
       binary: 'This file does not look like a script (a text file). No page was made.',
+      document: 'This file looks like a word processor’s document (Word’s .docx or .doc, say). No page was made. Save it as plain text with TABs first (see “How to use” below).',
+      rtf: 'This file looks like RTF (a document with formatting): its formatting codes went into the page as they are. Save it as plain text instead (see “How to use” below).',
+      html: 'This file looks like an HTML page (a saved page chosen again?). It was converted all the same.',
+      noTab: 'No line has a TAB, so every line became a heading. Put a TAB between the name and the words (see “How to use” below).',
       changed: 'This file could not be read: it seems to have changed since it was chosen. Choose it again.',
       unreadableFile: 'This file could not be read (it may have been deleted, or you may not be allowed to read it).',
       memory: 'There was not enough memory to convert this file. Close other tabs or programs and choose it again.',
       failed: 'This file could not be converted.',
       cancelled: 'The conversion was cancelled.',
+      example: 'Try the example script',
+      remember: 'Remember the author’s name and address in this browser (untick to forget them)',
+      licence: 'Licence (MIT)',
+      helpTitle: 'How to use',
+      help: `<p>A script has one spoken line a line: the <b>name</b>, a <b>TAB</b> and the <b>words</b>. A line without a TAB (a scene’s name, a stage direction) is a heading. The page is one table: the names on the left in bold, the words on the right.</p>
+<p>Without an author’s name and e-mail address the page holds placeholders for them, to fill in later.</p>
+<p>To save a script as plain text with TABs:</p>
+<ul><li><b>Word</b>: File → Save As, type “Plain Text (*.txt)”, encoding “Japanese (Shift-JIS)”.</li>
+<li><b>Ichitaro</b>: File → Save/open in other formats → Save as text.</li>
+<li><b>Notepad</b>: press Tab between the name and the words; Save As with the encoding “ANSI” or “UTF-8”.</li></ul>`,
     },
   };
   // Shown for a moment only, a progress bar would flicker.
@@ -78,6 +106,15 @@
   let file = null, job = null, ready = null, problem = null, urls = [], showProgress = 0, remakes = 0;
   // A worker started before it is needed has its module ready when a file comes.
   let spare = new Worker(workerUrl);
+  // The author's name and address, kept in this browser's storage while `remember` is ticked.
+  const REMEMBERED = 'taletab.credits';
+  const storage = (() => {
+    try {
+      return window.localStorage;
+    } catch {
+      return null;  // storage turned off: nothing is remembered
+    }
+  })();
 
   function megabytes(bytes) {
     return `${(bytes / (1024 * 1024)).toLocaleString(language, {maximumFractionDigits: 1})} MB`;
@@ -111,9 +148,17 @@
     save.textContent = busy() ? texts.busy : texts.save;
     const converted = job && job.converted;
     result.hidden = preview.hidden = !converted;
+    if (!converted) $('warnings').replaceChildren();
     previewNote.hidden = !(converted && converted.rows.size > PREVIEW_BYTES);
     if (converted) {
       summary.textContent = texts.summary(converted) + (converted.unreadable ? ` ${texts.unreadable(converted.unreadable)}` : '');
+      const warnings = [converted.like !== 'document' && converted.like, converted.noTab && 'noTab'].filter(Boolean);
+      $('warnings').replaceChildren(...warnings.map((warning) => {
+        const item = document.createElement('li');
+        item.textContent = texts[warning];
+        item.dataset.warning = warning;
+        return item;
+      }));
       previewNote.textContent = texts.partial(megabytes(PREVIEW_BYTES), megabytes(ready ? ready.page.size : converted.rows.size));
     }
   }
@@ -296,6 +341,33 @@
     convert();
   }
 
+  function remember() {
+    if (!storage) return;
+    try {
+      if ($('remember').checked) storage.setItem(REMEMBERED, JSON.stringify({author: author.value, address: address.value}));
+      else storage.removeItem(REMEMBERED);
+    } catch { /* storage full or refused: nothing is remembered */ }
+  }
+
+  try {
+    const kept = storage && JSON.parse(storage.getItem(REMEMBERED));
+    if (kept) [author.value, address.value] = [kept.author || '', kept.address || ''];
+  } catch { /* nothing usable kept */ }
+  $('remember').addEventListener('change', remember);
+
+  $('example').addEventListener('click', () => {
+    const hex = $('example-script').textContent.trim();
+    const bytes = new Uint8Array(hex.length / 2);
+    for (let i = 0; i < bytes.length; i++) bytes[i] = parseInt(hex.substr(2 * i, 2), 16);
+    choose(new File([bytes], 'scene.txt'));
+  });
+  // Enter opens the file chooser, as the space bar does (some browsers do neither by themselves).
+  fileInput.addEventListener('keydown', (event) => {
+    if (event.key !== 'Enter') return;
+    event.preventDefault();
+    fileInput.click();
+  });
+
   save.addEventListener('click', () => {
     if (!ready || busy()) return;
     // A link made for the moment, never in the page: nothing to open in a tab of its own.
@@ -318,8 +390,12 @@
   });
   for (const field of [pageName, author, address]) {
     // Not while a word is being composed (Japanese input): once it is, on compositionend.
-    field.addEventListener('input', (event) => { if (!event.isComposing) remake(); });
-    field.addEventListener('compositionend', remake);
+    const edited = () => {
+      remember();
+      remake();
+    };
+    field.addEventListener('input', (event) => { if (!event.isComposing) edited(); });
+    field.addEventListener('compositionend', edited);
   }
   // A file dropped anywhere is taken, never opened in place of the page;
   // text dropped into a field is the field's.

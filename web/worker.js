@@ -18,15 +18,19 @@ const handlers = {
     const taletab = await module_;
     const bytes = new Uint8Array(block);
     if (!conversion) {
-      const refused = notAScript(bytes.subarray(0, SNIFFED_BYTES));
-      if (refused) return {refused};
+      const head = bytes.subarray(0, SNIFFED_BYTES);
+      const refused = notAScript(head);
+      const like = looksLike(head);
+      // A word processor's document is told apart from other files that are no script.
+      if (refused) return {refused: refused === 'binary' && like === 'document' ? 'document' : refused};
       conversion = new Conversion(taletab);
+      conversion.like = like;
     }
     return {fed: bytes.length, done: conversion.feed(bytes)};
   },
   // The script has ended: the rows, and what the page says about them.
   async end() {
-    const converted = conversion.finish();
+    const converted = {...conversion.finish(), like: conversion.like};
     conversion.destroy();
     conversion = null;
     return {converted};

@@ -272,3 +272,85 @@ test('a script chosen while another converts takes its place', async () => {
   assert.equal(await conversions(tab), done + 1, 'the first conversion was dropped, not finished');
   await context.close();
 });
+
+test('a file that looks like something else is converted with a warning, and a word processor\'s document refused', async () => {
+  const {tab, context} = await open();
+  const page = byProgram(scene, 'scene.htm');
+  for (const [label, bytes, warnings] of [
+    ['no TAB', Buffer.from('\x96\xbc\x91O\x81u\x82\xb1\x82\xf1\x82\xc9\x82\xbf\x82\xcd\x81v\r\n', 'latin1'), ['noTab']],
+    ['RTF (its TABs are words)', Buffer.from('{\\rtf1\\ansi A\\tab B\\par}\r\n', 'latin1'), ['rtf', 'noTab']],
+    ['a saved page chosen again', page, ['html']],
+    ['a script', fs.readFileSync(scene), []],
+  ]) {
+    const file = put(`${label}.txt`, bytes);
+    assert.equal(await choose(tab, file), 'done', label);
+    assert.deepEqual(await tab.$$eval('#warnings li', (items) => items.map((item) => item.dataset.warning)), warnings, label);
+    assert.deepEqual((await saved(tab)).bytes, byProgram(file, `${label}.htm`), label);
+  }
+  const docx = put('play.docx', Buffer.concat([Buffer.from('PK\x03\x04\x14\x00\x06\x00\x08\x00\x00\x00!\x00', 'latin1'), fs.readFileSync(scene)]));
+  assert.equal(await choose(tab, docx), 'refused');
+  assert.match(await tab.textContent('#message'), /ワープロの文書/);
+  assert.match(await tab.textContent('.help'), /一太郎/);
+  await context.close();
+});
+
+test('a file changed or deleted while it is read says so, each in its own words', async () => {
+  const {tab, context} = await open();
+  for (const [label, harm, message] of [
+    ['changed', (file) => fs.appendFileSync(file, 'A\tB\r\n'), /選んだ後で変更されたようです。もう一度選んでください/],
+    ['deleted', (file) => fs.rmSync(file), /消されたか、読む権限がない/],
+  ]) {
+    const script = put(`${label}.txt`, Buffer.concat(Array(150000).fill(fs.readFileSync(scene))));
+    const done = await conversions(tab);
+    await tab.setInputFiles('#file', script);
+    await tab.waitForFunction(() => Number(document.querySelector('#progress').value) > 0);
+    harm(script);
+    assert.equal(await converted(tab, done), 'refused', label);
+    assert.match(await tab.textContent('#message'), message, label);
+    assert.equal(await tab.isDisabled('#save'), true, label);
+  }
+  await context.close();
+});
+
+test('a conversion can be cancelled, and the example tried', async () => {
+  const {tab, context} = await open();
+  const script = put('cancelled.txt', Buffer.concat(Array(150000).fill(fs.readFileSync(scene))));
+  await tab.setInputFiles('#file', script);
+  await tab.click('#cancel');
+  assert.match(await tab.textContent('#message'), /変換をやめました/);
+  assert.equal(await tab.evaluate(() => document.body.dataset.state), 'idle');
+  const done = await conversions(tab);
+  await tab.click('#example');
+  assert.equal(await converted(tab, done), 'done');
+  assert.deepEqual((await saved(tab)).bytes, byProgram(scene, 'scene.htm'));
+  await context.close();
+});
+
+test('the author and address are remembered between visits until told to forget them', async () => {
+  const {tab, context} = await open();
+  await tab.fill('#author', '森 ハルカ');
+  await tab.fill('#address', 'haruka@example.jp');
+  await tab.reload();
+  assert.deepEqual([await tab.inputValue('#author'), await tab.inputValue('#address')], ['森 ハルカ', 'haruka@example.jp']);
+  await tab.uncheck('#remember');
+  await tab.reload();
+  assert.deepEqual([await tab.inputValue('#author'), await tab.inputValue('#address')], ['', '']);
+  await context.close();
+});
+
+test('Enter on the file chooser opens it, and text dropped into a field is the field\'s', async () => {
+  const {tab, context} = await open();
+  const chooser = tab.waitForEvent('filechooser');
+  await tab.focus('#file');
+  await tab.keyboard.press('Enter');
+  await chooser;
+  const taken = await tab.evaluate(() => {
+    const data = new DataTransfer();
+    data.setData('text/plain', '森');
+    const event = new DragEvent('drop', {dataTransfer: data, bubbles: true, cancelable: true});
+    document.getElementById('author').dispatchEvent(event);
+    return !event.defaultPrevented;
+  });
+  assert.equal(taken, true, 'the page leaves a text drop to the field');
+  await context.close();
+});

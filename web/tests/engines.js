@@ -44,7 +44,9 @@ async function puppeteerEngine(options) {
   const browser = await puppeteer.launch({headless: true, ...options});
   return {
     async tab({width = 900, height = 900} = {}) {
-      const page = await browser.newPage();
+      // A context of its own: nothing stored by one tab (the remembered author) is seen by the next.
+      const context = await browser.createBrowserContext();
+      const page = await context.newPage();
       await page.setViewport({width, height});
       const tab = {
         open: (url) => page.goto(url),
@@ -57,7 +59,7 @@ async function puppeteerEngine(options) {
         run: (fn, ...args) => page.evaluate(fn, ...args),
         waitFor: (fn, ...args) => poll(() => page.evaluate(fn, ...args), fn.name || String(fn)),
         screenshot: (png) => page.screenshot({path: png, fullPage: true}),
-        close: () => page.close(),
+        close: () => context.close(),
       };
       return tab;
     },
