@@ -5,7 +5,7 @@
 // 0.5 s and under 8 s in Chromium, Chromium within 2 times Firefox, and the
 // WebAssembly within 3 times the program.
 //
-//   node web/bench.js [--sizes 10,200] [--rounds 3]
+//   node web/bench.js [--sizes 10,200] [--rounds 3] [--engines chromium,firefox]
 //
 // Browser memory is the proportional set size of all its processes, before
 // the file is chosen and at the most while it is converted; the page's Blob
@@ -27,7 +27,8 @@ const option = (name, fallback) => {
   return at < 0 ? fallback : process.argv[at + 1];
 };
 const SIZES = option('sizes', '10,200').split(',').map(Number);
-const ENGINES = {chromium: '/usr/bin/chromium', firefox: '/usr/bin/firefox-esr'};
+const PROGRAMS = {chromium: '/usr/bin/chromium', firefox: '/usr/bin/firefox-esr'};
+const ENGINES = Object.fromEntries(option('engines', 'chromium,firefox').split(',').map((name) => [name, PROGRAMS[name]]));
 const ROUNDS = Number(option('rounds', '3'));
 const MB = 1000 * 1000;
 const work = process.env.TALETAB_BENCH_DIR || '/tmp/taletab-bench';
@@ -138,6 +139,6 @@ async function browserRound(browser, script) {
                    `${wasm.toFixed(3)} s`.padStart(11), `${native.toFixed(3)} s`.padStart(7),
                    `${(wasm / native).toFixed(2)}x`.padStart(12)].join(' | '));
     }
-    console.log(`${megabytes} MB: Chromium takes ${(fastest.chromium / fastest.firefox).toFixed(2)} times Firefox's time`);
+    if (fastest.chromium && fastest.firefox) console.log(`${megabytes} MB: Chromium takes ${(fastest.chromium / fastest.firefox).toFixed(2)} times Firefox's time`);
   }
 })();

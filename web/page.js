@@ -33,6 +33,7 @@
       changed: 'このファイルを読めませんでした。選んだ後で変更されたようです。もう一度選んでください。',
       unreadableFile: 'このファイルを読めませんでした（消されたか、読む権限がないのかもしれません）。',
       memory: 'メモリーが足りず、変換できませんでした。ほかのタブやアプリを閉じて、もう一度選んでください。',
+      unkept: 'ページが大きすぎて、このブラウザーには保管できませんでした（プライベートウィンドウでは特に小さな上限があります）。ふつうのウィンドウで試すか、コマンドラインの taletab を使ってください。',
       failed: 'このファイルは変換できませんでした。',
       cancelled: '変換をやめました。',
       example: '例の脚本で試す',
@@ -72,6 +73,7 @@
       changed: 'This file could not be read: it seems to have changed since it was chosen. Choose it again.',
       unreadableFile: 'This file could not be read (it may have been deleted, or you may not be allowed to read it).',
       memory: 'There was not enough memory to convert this file. Close other tabs or programs and choose it again.',
+      unkept: 'The page is larger than this browser could keep (a private window keeps less). Try an ordinary window, or the taletab program.',
       failed: 'This file could not be converted.',
       cancelled: 'The conversion was cancelled.',
       example: 'Try the example script',
@@ -89,7 +91,7 @@
   // Shown for a moment only, a progress bar would flicker.
   const PROGRESS_AFTER_MS = 300;
   // The file is read and handed to the worker this much at a time.
-  const READ_BYTES = 4 * 1024 * 1024;
+  const READ_BYTES = 16 * 1024 * 1024;
   // How much of the page's rows the preview shows.
   const PREVIEW_BYTES = 1024 * 1024;
   const PAGE_TYPE = 'text/html;charset=Shift_JIS';
@@ -267,6 +269,13 @@
     const {converted, failed} = await ask(mine, 'end');
     if (job !== mine) return;
     if (failed) return ended(mine, failed);
+    // A browser short of room for Blobs may have let the rows go: the page is whole only if its last byte can be read.
+    try {
+      await converted.rows.slice(Math.max(0, converted.rows.size - 1)).arrayBuffer();
+    } catch {
+      return ended(mine, 'unkept');
+    }
+    if (job !== mine) return;
     mine.converted = converted;
     await remake();
     await showPreview(mine);

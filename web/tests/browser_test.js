@@ -354,3 +354,29 @@ test('Enter on the file chooser opens it, and text dropped into a field is the f
   assert.equal(taken, true, 'the page leaves a text drop to the field');
   await context.close();
 });
+
+test('old pages are let go: after ten edits, each saved, one page\'s address is left', async () => {
+  const {tab, context} = await open();
+  await tab.evaluate(() => {
+    window.liveUrls = new Set();
+    const [create, revoke] = [URL.createObjectURL, URL.revokeObjectURL];
+    URL.createObjectURL = (object) => {
+      const url = create.call(URL, object);
+      window.liveUrls.add(url);
+      return url;
+    };
+    URL.revokeObjectURL = (url) => {
+      window.liveUrls.delete(url);
+      revoke.call(URL, url);
+    };
+  });
+  await choose(tab, scene);
+  for (let i = 0; i < 10; i++) {
+    const made = await pages(tab);
+    await tab.fill('#author', `author ${i}`);
+    await remade(tab, made);
+    assert.ok(sjis.decode((await saved(tab)).bytes).includes(`<strong>author ${i}</strong>`));
+  }
+  assert.equal(await tab.evaluate(() => window.liveUrls.size), 1);
+  await context.close();
+});
