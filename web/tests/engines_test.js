@@ -135,18 +135,18 @@ for (const engine of engines) {
       try {
         await open();
         assert.equal(await choose(tab, script), 'done');
+        const {bytes} = await save(tab);
+        assert.ok(bytes.equals(byProgram(script, 'pointing.htm')));
+        await new Promise((resolve) => setTimeout(resolve, 1500));  // time enough for anything to go out
+        assert.deepEqual(connections, [], 'no connection to the listener');
+        assert.equal(await tab.run(() => window.ran === undefined), true, 'nothing of the script ran');
         // The preview keeps bold and line breaks, and holds nothing that loads, links or runs.
         assert.deepEqual(await tab.run(() => [
           document.querySelectorAll('#preview tr').length,
           document.querySelectorAll('#preview b').length, document.querySelectorAll('#preview br').length,
           document.querySelectorAll('#preview :is(iframe, img, link, video, object, a, script)').length,
           document.querySelectorAll('#preview [src], #preview [href], #preview [onerror]').length]), [5, 5 + 1, 1, 0, 0]);
-        const {bytes} = await save(tab);
-        assert.ok(bytes.equals(byProgram(script, 'pointing.htm')));
-        await new Promise((resolve) => setTimeout(resolve, 1500));  // time enough for anything to go out
-        assert.equal(await tab.run(() => window.ran === undefined), true, 'nothing of the script ran');
-        assert.deepEqual(connections, [], 'no connection to the listener');
-        } finally {
+      } finally {
         listener.close();
       }
     });
