@@ -7,9 +7,11 @@
 const module_ = createTaletab();
 let conversion = null;
 
-// What the page is told of a failure: the module's memory could not grow, or anything else.
+// What the page is told of a failure: the module's memory could not grow (a
+// Blob or buffer not allocated, or the module aborted, as it does when an
+// allocation fails), or anything else.
 function failure(error) {
-  return /memory|allocat/i.test(String(error)) || error instanceof RangeError ? 'memory' : 'failed';
+  return /memory|allocat|OOM|Aborted/i.test(String(error)) || error instanceof RangeError ? 'memory' : 'failed';
 }
 
 const handlers = {

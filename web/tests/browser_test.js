@@ -103,6 +103,7 @@ test('a chosen script becomes the program\'s page, shown and saved', async () =>
   assert.deepEqual(bytes, byProgram(scene, 'scene.htm'));
 
   // The preview shows the rows as a browser reads the saved page: in Shift-JIS.
+  await tab.waitForFunction(() => Number(document.body.dataset.previews) === 1);
   const rows = await tab.$$eval('#preview tr', (trs) => trs.map((tr) => {
     const [name, text] = tr.querySelectorAll('td');
     return [name.querySelector('b').innerHTML, text.innerHTML];

@@ -15,9 +15,8 @@ const net = require('node:net');
 const path = require('node:path');
 const puppeteer = require('puppeteer-core');
 const {Builder, By} = require('selenium-webdriver');
+const {FLAGS: CHROMIUM_FLAGS} = require('./chromium.js');
 
-const CHROMIUM_FLAGS = ['--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
-                        '--disable-background-networking', '--disable-component-update', '--disable-sync'];
 // Firefox's own traffic (updates, telemetry, safe browsing and the like) kept off.
 const FIREFOX_PREFS = {
   'app.update.enabled': false, 'browser.safebrowsing.malware.enabled': false, 'browser.safebrowsing.phishing.enabled': false,

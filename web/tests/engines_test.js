@@ -104,6 +104,7 @@ for (const engine of engines) {
     test('a script chosen from the page\'s file is saved as the program\'s page', async () => {
       await open();
       assert.equal(await choose(tab, scene), 'done');
+      await tab.waitFor(() => Number(document.body.dataset.previews) === 1);
       assert.equal(await tab.run(() => document.querySelectorAll('#preview tr').length), 12);
       const {name: saved, bytes} = await save(tab);
       assert.equal(saved, 'scene.htm');
@@ -135,6 +136,7 @@ for (const engine of engines) {
       try {
         await open();
         assert.equal(await choose(tab, script), 'done');
+        await tab.waitFor(() => Number(document.body.dataset.previews) === 1);
         const {bytes} = await save(tab);
         assert.ok(bytes.equals(byProgram(script, 'pointing.htm')));
         await new Promise((resolve) => setTimeout(resolve, 1500));  // time enough for anything to go out
