@@ -1,6 +1,8 @@
 # Puts the page together: page.html with the worker's script (the module,
-# convert.js and worker.js) and the page's own script (page.js) in place of
-# its two markers. Run as: cmake -DSOURCE=web -DMODULE=... -DOUTPUT=... -P assemble_page.cmake
+# convert.js and worker.js), the page's own script (page.js), the example
+# script (in hexadecimal), the version and the licence in place of its markers.
+# Run as: cmake -DSOURCE=web -DMODULE=... -DVERSION=... -DOUTPUT=... -P assemble_page.cmake
+cmake_minimum_required(VERSION 3.21)  # @NAME@ in quotes stays as it is
 file(READ ${SOURCE}/page.html page)
 file(READ ${MODULE} module)
 file(READ ${SOURCE}/convert.js convert)
@@ -17,6 +19,14 @@ foreach(part worker_script page_script)
     endif()
   endforeach()
 endforeach()
+file(READ ${SOURCE}/../examples/scene.txt example HEX)
+file(READ ${SOURCE}/../LICENSE licence)
+string(REPLACE "&" "&amp;" licence "${licence}")
+string(REPLACE "<" "&lt;" licence "${licence}")
+string(REPLACE ">" "&gt;" licence "${licence}")
 string(REPLACE "@WORKER_SCRIPT@" "${worker_script}" page "${page}")
+string(REPLACE "@EXAMPLE@" "${example}" page "${page}")
+string(REPLACE "@VERSION@" "${VERSION}" page "${page}")
+string(REPLACE "@LICENCE@" "${licence}" page "${page}")
 string(REPLACE "@PAGE_SCRIPT@" "${page_script}" page "${page}")
 file(WRITE ${OUTPUT} "${page}")

@@ -1,5 +1,7 @@
-// Converts a script file into its page with the module's converter: the
-// file is read as a stream, a block at a time, and the page is gathered as
+// Converts a script into its page with the module's converter, fed a block
+// at a time. The rows are converted once; the head and the foot, which alone
+// hold the page's name, author and address, are made apart (frameOf), so
+// that an edit of those needs no second conversion. The rows are gathered as
 // Blob parts, so that neither the script nor the page is ever held whole in
 // one string or buffer. Runs in the page's worker, and under node in the tests.
 
@@ -10,104 +12,151 @@
 const SNIFFED_BYTES = 8192;
 // The page's bytes are moved out of the JavaScript heap into a Blob this often.
 const BLOB_PART_BYTES = 16 * 1024 * 1024;
-// How much of a larger page the preview shows.
-const PREVIEW_BYTES = 1024 * 1024;
 // The script goes into the module's memory this much at a time.
 const FEED_BYTES = 1024 * 1024;
+const PAGE_TYPE = 'text/html;charset=Shift_JIS';
 const ENCODINGS = ['Shift-JIS', 'UTF-8', 'UTF-16', 'UTF-16'];
+const NO_DETAILS = {title: '', author: '', address: ''};
 
+// 'empty' or 'binary' for the first SNIFFED_BYTES of a file that is no script.
 function notAScript(head) {
   if (head.length === 0) return 'empty';
   const utf16 = head.length >= 2 && ((head[0] === 0xff && head[1] === 0xfe) || (head[0] === 0xfe && head[1] === 0xff));
   return !utf16 && head.includes(0) ? 'binary' : null;
 }
 
-// Copies a JavaScript string into the module's memory as UTF-16 code units.
-function utf16In(taletab, text) {
-  const pointer = taletab._malloc(Math.max(2 * text.length, 2));
-  const units = new Uint16Array(taletab.HEAPU8.buffer, pointer, text.length);
-  for (let i = 0; i < text.length; i++) units[i] = text.charCodeAt(i);
-  return [pointer, text.length];
+// What a file's first bytes say it may be besides a script: 'document' (a
+// word processor's: Word's .docx, a zip, or its older .doc), 'rtf' or 'html'; or null.
+function looksLike(head) {
+  const starts = (...bytes) => bytes.every((byte, i) => head[i] === byte);
+  if (starts(0x50, 0x4b, 0x03, 0x04) || starts(0xd0, 0xcf, 0x11, 0xe0)) return 'document';
+  const text = String.fromCharCode(...head.subarray(0, 512)).replace(/^(\xef\xbb\xbf|\xff\xfe|\xfe\xff)/, '').replace(/\0/g, '');
+  if (/^\{\\rtf/.test(text)) return 'rtf';
+  if (/^\s*(<!doctype html|<html)/i.test(text)) return 'html';
+  return null;
 }
 
-// The page of `file` (a Blob) for `details` ({title, author, address}).
-// `onProgress(bytesRead)` is called after each block. Resolves to
-// {page, preview, partial, encoding, rows, unreadable} where page and preview
-// are Blobs of type text/html;charset=Shift_JIS, the preview showing only the
-// page's beginning where `partial`; or to {error: 'empty' | 'binary'} for a
-// file that is no script.
-async function convertScript(taletab, file, details, onProgress = () => {}) {
-  const head = new Uint8Array(await file.slice(0, SNIFFED_BYTES).arrayBuffer());
-  const refused = notAScript(head);
+// Calls `take` with the module's C function's arguments for `details`
+// ({title, author, address}): each text in the module's memory as UTF-16 code units.
+function withDetails(taletab, details, take) {
+  const texts = [details.title, details.author || '', details.address || ''].map((text) => {
+    const pointer = taletab._malloc(Math.max(2 * text.length, 2));
+    const units = new Uint16Array(taletab.HEAPU8.buffer, pointer, text.length);
+    for (let i = 0; i < text.length; i++) units[i] = text.charCodeAt(i);
+    return [pointer, text.length];
+  });
+  try {
+    return take(texts.flat());
+  } finally {
+    for (const [pointer] of texts) taletab._free(pointer);
+  }
+}
+
+// The head and the foot of the page for `details`, as bytes.
+function frameOf(taletab, details) {
+  const parts = [];
+  taletab.takeBlock = (block) => parts.push(block.slice());
+  try {
+    withDetails(taletab, details, (args) => taletab._taletab_frame(...args));
+  } finally {
+    taletab.takeBlock = null;
+  }
+  const [head, foot] = parts;
+  return {head, foot};
+}
+
+// The page: the rows (a Blob) between the head and the foot for `details`.
+function pageOf(taletab, rows, details) {
+  const {head, foot} = frameOf(taletab, details);
+  return new Blob([head, rows, foot], {type: PAGE_TYPE});
+}
+
+// One script's conversion into its rows: feed(bytes) its blocks in order,
+// then finish(). One at a time per module, which takes the page's blocks.
+class Conversion {
+  constructor(taletab) {
+    this.taletab = taletab;
+    this.blobs = [];
+    // The page goes through one buffer into Blobs of BLOB_PART_BYTES: a
+    // Blob costs the more the more parts it is made of, and a buffer per
+    // block would cost an allocation each.
+    const staging = new Uint8Array(BLOB_PART_BYTES);
+    this.staging = staging;
+    this.staged = 0;
+    taletab.takeBlock = (block) => {
+      if (this.staged + block.length > staging.length) {
+        this.blobs.push(new Blob([staging.subarray(0, this.staged)]));
+        this.staged = 0;
+      }
+      staging.set(block, this.staged);
+      this.staged += block.length;
+    };
+    this.converter = withDetails(taletab, NO_DETAILS, (args) => taletab._taletab_create(...args));
+    this.sawTab = false;
+    this.input = taletab._malloc(FEED_BYTES);
+  }
+
+  // The script's next bytes; true once nothing more can change the page (a 0x1A ended the script).
+  feed(bytes) {
+    const {taletab, converter, input} = this;
+    // A TAB's byte is one in every encoding read (and a UTF-16 character's half may be one: no warning is missed then).
+    this.sawTab = this.sawTab || bytes.includes(0x09);
+    for (let at = 0; at < bytes.length && !taletab._taletab_done(converter); at += FEED_BYTES) {
+      const block = bytes.subarray(at, at + FEED_BYTES);
+      taletab.HEAPU8.set(block, input);
+      taletab._taletab_feed(converter, input, block.length);
+    }
+    return taletab._taletab_done(converter) === 1;
+  }
+
+  // {rows, encoding, rowCount, unreadable, noTab}: rows the page's rows as a
+  // Blob, noTab whether no line had a TAB (all headings, none spoken).
+  finish() {
+    const {taletab, converter} = this;
+    taletab._taletab_finish(converter);
+    this.blobs.push(new Blob([this.staging.subarray(0, this.staged)]));
+    const whole = new Blob(this.blobs);
+    const {head, foot} = frameOf(taletab, NO_DETAILS);
+    return {
+      rows: whole.slice(head.length, whole.size - foot.length),
+      encoding: ENCODINGS[taletab._taletab_encoding(converter)],
+      rowCount: taletab._taletab_rows(converter),
+      unreadable: taletab._taletab_unreadable(converter),
+      noTab: !this.sawTab,
+    };
+  }
+
+  // Frees the module's memory; call once, finished or not.
+  destroy() {
+    this.taletab._free(this.input);
+    this.taletab._taletab_destroy(this.converter);
+    this.taletab.takeBlock = null;
+  }
+}
+
+// The whole conversion of `file` (a Blob) for `details`, reading its stream
+// (node's tests and benchmark). Resolves to {page, rows, encoding, rowCount,
+// unreadable}, page a Blob of type text/html;charset=Shift_JIS, or to
+// {error: 'empty' | 'binary'} for a file that is no script.
+async function convertScript(taletab, file, details) {
+  const refused = notAScript(new Uint8Array(await file.slice(0, SNIFFED_BYTES).arrayBuffer()));
   if (refused) return {error: refused};
-
-  const type = 'text/html;charset=Shift_JIS';
-  // The page goes through one buffer into Blobs of BLOB_PART_BYTES: a
-  // Blob costs the more the more parts it is made of, and a buffer per block
-  // would cost an allocation each.
-  const blobs = [];
-  const staging = new Uint8Array(BLOB_PART_BYTES);
-  let staged = 0;
-  const preview = new Uint8Array(PREVIEW_BYTES);
-  let previewed = 0;
-  taletab.takeBlock = (block) => {
-    if (previewed < PREVIEW_BYTES) {
-      const taken = block.subarray(0, PREVIEW_BYTES - previewed);
-      preview.set(taken, previewed);
-      previewed += taken.length;
-    }
-    if (staged + block.length > staging.length) {
-      blobs.push(new Blob([staging.subarray(0, staged)]));
-      staged = 0;
-    }
-    staging.set(block, staged);
-    staged += block.length;
-  };
-
-  const texts = [details.title, details.author || '', details.address || ''].map((text) => utf16In(taletab, text));
-  const converter = taletab._taletab_create(...texts.flat());
-  for (const [pointer] of texts) taletab._free(pointer);
-  const input = taletab._malloc(FEED_BYTES);
+  const conversion = new Conversion(taletab);
   try {
     const reader = file.stream().getReader();
-    let read = 0;
     for (;;) {
       const {done, value} = await reader.read();
       if (done) break;
-      for (let at = 0; at < value.length && !taletab._taletab_done(converter); at += FEED_BYTES) {
-        const block = value.subarray(at, at + FEED_BYTES);
-        taletab.HEAPU8.set(block, input);
-        taletab._taletab_feed(converter, input, block.length);
-      }
-      read += value.length;
-      onProgress(read);
-      if (taletab._taletab_done(converter)) {
+      if (conversion.feed(value)) {
         await reader.cancel();  // a 0x1A ended the script: the rest is not read
         break;
       }
     }
-    taletab._taletab_finish(converter);
-    blobs.push(new Blob([staging.subarray(0, staged)]));
-    const page = new Blob(blobs, {type});
-    return {
-      page,
-      preview: page.size > PREVIEW_BYTES ? new Blob([toLastLine(preview)], {type}) : page,
-      partial: page.size > PREVIEW_BYTES,
-      encoding: ENCODINGS[taletab._taletab_encoding(converter)],
-      rows: taletab._taletab_rows(converter),
-      unreadable: taletab._taletab_unreadable(converter),
-    };
+    const converted = conversion.finish();
+    return {...converted, page: pageOf(taletab, converted.rows, details)};
   } finally {
-    taletab._free(input);
-    taletab._taletab_destroy(converter);
-    taletab.takeBlock = null;
+    conversion.destroy();
   }
 }
 
-// The bytes up to the end of their last line (an LF is never part of a
-// Shift-JIS character, so no character is cut).
-function toLastLine(bytes) {
-  return bytes.subarray(0, bytes.lastIndexOf(0x0a) + 1);
-}
-
-if (typeof module !== 'undefined') module.exports = {convertScript};
+if (typeof module !== 'undefined') module.exports = {convertScript, pageOf, notAScript};

@@ -1,24 +1,53 @@
-// The page's worker: converts the file it is sent and posts back the result,
-// with progress on the way. Each conversion has a worker of its own, which
-// the page ends when the conversion is no longer wanted.
+// The page's worker: converts the script whose blocks the page sends it (the
+// page reads the file, which a worker cannot on a page opened from a file in
+// every browser), then makes the head and foot for each edit of the page's
+// details. Each script has a worker of its own, which the page ends when the
+// script is no longer wanted.
 // The module is compiled at once, as the worker starts; awaited below all the same.
 const module_ = createTaletab();
-const PROGRESS_EVERY_MS = 50;
+let conversion = null;
 
-self.onmessage = async ({data: {file, details}}) => {
-  try {
+// What the page is told of a failure: the module's memory could not grow (a
+// Blob or buffer not allocated, or the module aborted, as it does when an
+// allocation fails), or anything else.
+function failure(error) {
+  return /memory|allocat|OOM|Aborted/i.test(String(error)) || error instanceof RangeError ? 'memory' : 'failed';
+}
+
+const handlers = {
+  // The script's next block (an ArrayBuffer, handed over); answered with whether more are wanted.
+  async block(block) {
     const taletab = await module_;
-    let reported = 0;
-    const result = await convertScript(taletab, file, details, (read) => {
-      const now = Date.now();
-      if (now - reported >= PROGRESS_EVERY_MS) {
-        reported = now;
-        self.postMessage({progress: read / file.size});
-      }
-    });
-    self.postMessage({result});
+    const bytes = new Uint8Array(block);
+    if (!conversion) {
+      const head = bytes.subarray(0, SNIFFED_BYTES);
+      const refused = notAScript(head);
+      const like = looksLike(head);
+      // A word processor's document is told apart from other files that are no script.
+      if (refused) return {refused: refused === 'binary' && like === 'document' ? 'document' : refused};
+      conversion = new Conversion(taletab);
+      conversion.like = like;
+    }
+    return {fed: bytes.length, done: conversion.feed(bytes)};
+  },
+  // The script has ended: the rows, and what the page says about them.
+  async end() {
+    const converted = {...conversion.finish(), like: conversion.like};
+    conversion.destroy();
+    conversion = null;
+    return {converted};
+  },
+  // The head and foot for the page's details ({title, author, address}).
+  async frame(details) {
+    return {frame: frameOf(await module_, details)};
+  },
+};
+
+self.onmessage = async ({data: {kind, value, id}}) => {
+  try {
+    self.postMessage({id, ...(await handlers[kind](value))});
   } catch (error) {
     // A script the module's memory cannot hold (a line of hundreds of megabytes, say) ends here.
-    self.postMessage({result: {error: 'failed', detail: String(error)}});
+    self.postMessage({id, failed: failure(error), detail: String(error)});
   }
 };

@@ -34,6 +34,7 @@ public:
     explicit PageWriter(PageSink sink, Credits credits = {});
 
     // Call in this order: head once, any number of rows, foot once, finish.
+    // finish may also come between them, to hand on what is written so far.
     // Title, names and texts are copied byte for byte, markup and all.
     void writeHead(std::string_view title);
     void writeRow(std::string_view name, std::string_view text);

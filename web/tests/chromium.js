@@ -1,6 +1,7 @@
-// Debian's chromium, headless, driven by playwright-core: for the browser
-// page's test, its screenshot and its benchmark. The flags keep it from
-// reaching for the network on its own (updates, sync and the like).
+// Debian's chromium, headless, driven by playwright-core for the browser
+// page's test in Chromium. The flags (engines.js uses them too) keep it from
+// reaching for the network on its own (updates, sync and the like), and run
+// it as root and as an ordinary user alike.
 const {chromium} = require('playwright-core');
 
 const FLAGS = ['--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run', '--disable-background-networking',
@@ -10,4 +11,4 @@ function launch(executablePath = process.env.CHROMIUM || '/usr/bin/chromium') {
   return chromium.launch({executablePath, args: FLAGS});
 }
 
-module.exports = {launch};
+module.exports = {launch, FLAGS};

@@ -9,7 +9,7 @@
 // (author, address and chunk may be left out; chunk cuts the script into
 // blocks of that size instead of those the file's stream gives). Prints a
 // JSON list of what each conversion said: {encoding, rows, unreadable,
-// seconds, type, partial} or {error}; the page's preview goes to PATH.preview.
+// seconds, type} or {error}.
 const fs = require('fs');
 const path = require('path');
 const {convertScript} = require(path.join(__dirname, '..', 'convert.js'));
@@ -55,9 +55,8 @@ async function main() {
     }
     fs.writeFileSync(job.out, Buffer.from(await result.page.arrayBuffer()));
     const seconds = Number(process.hrtime.bigint() - started) / 1e9;
-    fs.writeFileSync(`${job.out}.preview`, Buffer.from(await result.preview.arrayBuffer()));
-    const {encoding, rows, unreadable, page, partial} = result;
-    said.push({encoding, rows, unreadable, seconds, type: page.type, partial});
+    const {encoding, rowCount, unreadable, page} = result;
+    said.push({encoding, rows: rowCount, unreadable, seconds, type: page.type});
   }
   process.stdout.write(JSON.stringify(said));
 }

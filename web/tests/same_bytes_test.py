@@ -1,7 +1,7 @@
 """The browser page's conversion gives the very bytes the program writes:
 every kind of script the end-to-end tests use and generated scripts, in Shift-JIS, UTF-8 and UTF-16, each converted by the
 program and by the page's own code (convert.js and the WebAssembly module)
-under node, and the pages compared byte for byte.
+under node, and the pages compared byte for byte; the fuzzer's corpus too.
 
     same_bytes_test.py PROGRAM NODE MODULE GENERATOR SOURCE_DIR
 """
@@ -66,7 +66,11 @@ def scripts():
         ("LF line ends, no last line end", SCENE.replace(b"\r\n", b"\n").rstrip(b"\n")),
         ("markup, two TABs, empty lines", b"<b>A&amp;B</b>\t<i>x</i>\ty\r\n\r\n\t\r\nheading only\r\n"),
         ("only a 0x1A", b"\x1a"),
+        # Judged by products of counts that pass 2^32 in 32-bit arithmetic (wasm's size_t).
+        ("counts past 32 bits in the encoding's judgement", b"x\t\xdc\xa1" + b"\xc3\xa1" * 32767 + b"\r\n"),
     ]
+    # The scripts of the fuzzer's corpus: each input's bytes after the five that steer the fuzzer.
+    cases += [(f"fuzzer's {path.name}", path.read_bytes()[5:]) for path in sorted((SOURCE / "tests" / "fuzz" / "corpus").iterdir())]
     return cases
 
 
@@ -133,6 +137,11 @@ class SameBytes(unittest.TestCase):
         expected = {}
         for (label, script, details), (page, said) in zip(runs, pages):
             with self.subTest(label):
+                if said.get("error") == "binary":
+                    # Refused as the page refuses any file with a NUL byte early on, outside UTF-16.
+                    self.assertIn(b"\0", script[:8192])
+                    self.assertFalse(script.startswith((UTF16LE_BOM, UTF16BE_BOM)))
+                    continue
                 if script not in expected:
                     expected[script] = self.by_program(script, "scene.htm")
                 self.assertEqual(page, expected[script])
@@ -186,20 +195,6 @@ class SameBytes(unittest.TestCase):
                 self.assertEqual({k: got[k] for k in said}, said)
                 self.assertEqual(page is None, "error" in said)
 
-    def test_the_preview_is_the_page_or_its_beginning(self):
-        small, large = SCENE, SCENE * 2000
-        converted = self.converted([(small, {"title": "scene.htm"}), (large, {"title": "scene.htm"})])
-        for script, (page, said) in zip([small, large], converted):
-            with self.subTest(size=len(script)):
-                shown = Path(said["out"] + ".preview").read_bytes()
-                if script is small:
-                    self.assertEqual((shown, said["partial"]), (page, False))
-                    continue
-                # The beginning, to the end of a line, of about a megabyte
-                self.assertTrue(said["partial"])
-                self.assertTrue(page.startswith(shown) and shown.endswith(b"\r\n"))
-                self.assertGreater(len(shown), 1000 * 1000)
-                self.assertLessEqual(len(shown), 1024 * 1024)
 
 if __name__ == "__main__":
     if not os.path.exists(PROGRAM):
