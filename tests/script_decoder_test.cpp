@@ -209,6 +209,8 @@ const DetectionCase kDetectionCases[] = {
     shiftJis("half-width katakana before kanji", "\xdb\xb0\xd9\x88\xea\x97\x97\r\n"),          // ﾛｰﾙ一覧
     shiftJis("plain ASCII", "Narrator\tplain text\r\n"),
     shiftJis("a cut byte order mark", "\xEF\xBB"),
+    // Judged by products past 2^32: 65534 x 65536 for UTF-8 against 131072 x 32768 for Shift-JIS
+    shiftJis("a judging whose products pass 32 bits", "x\t\xDC\xA1" + repeated("\xC3\xA1", 32767) + "\r\n"),
 
     // UTF-8 is recognised, with or without the byte order mark
     utf8("the example in UTF-8", utf8Form(kExample), kExample),

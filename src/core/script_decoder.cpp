@@ -22,7 +22,7 @@ constexpr std::string_view kUtf16BigEndianMark = "\xFE\xFF";
 constexpr std::string_view kReplacementReference = "&#xFFFD;";  // as unicode::writeReference writes U+FFFD
 // A UTF-8 script may hold a stray byte (a pasted cp1252 quote, a character cut short) for
 // every so many good characters; Shift-JIS read as UTF-8 has far more.
-constexpr std::size_t kGoodPerStrayByte = 8;
+constexpr std::uint64_t kGoodPerStrayByte = 8;
 
 using Byte = unsigned char;
 
@@ -57,11 +57,13 @@ std::size_t asciiPrefix(std::string_view bytes) {
 }
 
 // What one reading of the judged bytes finds: characters beyond ASCII, bytes
-// that begin none, and how likely the characters are in a script (see likeliness).
+// that begin none, and how likely the characters are in a script (see
+// likeliness). 64 bits wide whatever std::size_t is: the judging multiplies
+// them, and must come out the same in a 32-bit build (the browser's module).
 struct Reading {
-    std::size_t characters = 0;
-    std::size_t bad = 0;
-    std::size_t likeliness = 0;
+    std::uint64_t characters = 0;
+    std::uint64_t bad = 0;
+    std::uint64_t likeliness = 0;
 };
 
 // How likely a character is in a Japanese script, or in the text of other
@@ -71,7 +73,7 @@ struct Reading {
 // punctuation; 1 for the rarer (level 2) kanji, arrows, mathematical signs,
 // box drawing and other symbols; 0 for anything else, kanji that Shift-JIS
 // lacks among them.
-std::size_t likeliness(char32_t c) {
+unsigned likeliness(char32_t c) {
     if ((c >= 0xA0 && c <= 0x24F) || (c >= 0x370 && c <= 0x6FF) || (c >= 0xE00 && c <= 0xE7F) ||
         (c >= 0x2010 && c <= 0x2027) || (c >= 0x3000 && c <= 0x30FF) || (c >= 0xFF01 && c <= 0xFF5E)) {
         return 2;

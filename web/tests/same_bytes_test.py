@@ -66,6 +66,7 @@ def scripts():
         ("LF line ends, no last line end", SCENE.replace(b"\r\n", b"\n").rstrip(b"\n")),
         ("markup, two TABs, empty lines", b"<b>A&amp;B</b>\t<i>x</i>\ty\r\n\r\n\t\r\nheading only\r\n"),
         ("only a 0x1A", b"\x1a"),
+        ("judged by products past 32 bits", b"x\t\xdc\xa1" + b"\xc3\xa1" * 32767 + b"\r\n"),
     ]
     return cases
 
