@@ -82,6 +82,51 @@ std::string utf16Form(std::string_view utf8, bool bigEndian) {
     return utf16Bytes(units, bigEndian);
 }
 
+// The JIS X 0208 row and cell (1 to 94 each) of a Shift-JIS pair; row 0 for a pair beyond row 94.
+std::pair<unsigned, unsigned> rowAndCell(unsigned char lead, unsigned char trail) {
+    const unsigned row = (lead < 0xA0 ? lead - 0x81 : lead - 0xC1) * 2 + (trail >= 0x9F ? 2 : 1);
+    const unsigned cell = trail >= 0x9F ? trail - 0x9E : trail - 0x3F - (trail >= 0x80);
+    return {row <= 94 ? row : 0, cell};
+}
+
+// The same text saved as EUC-JP (`iso2022` false) or ISO-2022-JP, which
+// switches to JIS X 0208 and back to ASCII around each run of pairs.
+std::string jisForm(std::string_view shiftJis, bool iso2022) {
+    std::string out;
+    enum { kAscii, kPairs, kHalfWidth } set = kAscii;
+    const auto switchTo = [&](decltype(set) to) {
+        if (iso2022 && set != to) out += to == kAscii ? "\x1B(B" : to == kPairs ? "\x1B$B" : "\x1B(I";
+        set = to;
+    };
+    for (std::size_t at = 0; at < shiftJis.size();) {
+        const auto lead = static_cast<unsigned char>(shiftJis[at]);
+        if (lead < 0x80) {
+            switchTo(kAscii);
+            out += shiftJis[at++];
+        } else if (lead >= 0xA1 && lead <= 0xDF) {
+            switchTo(kHalfWidth);
+            out += iso2022 ? std::string{static_cast<char>(lead - 0x80)} : std::string{"\x8E"} + shiftJis[at];
+            ++at;
+        } else {
+            const auto [row, cell] = rowAndCell(lead, static_cast<unsigned char>(shiftJis[at + 1]));
+            if (row == 0) ADD_FAILURE() << "no JIS X 0208 form at " << at;
+            switchTo(kPairs);
+            const char offset = iso2022 ? 0x20 : static_cast<char>(0xA0);
+            out += static_cast<char>(row + offset);
+            out += static_cast<char>(cell + offset);
+            at += 2;
+        }
+    }
+    switchTo(kAscii);
+    return out;
+}
+
+std::string eucForm(std::string_view shiftJis) { return jisForm(shiftJis, false); }
+std::string isoForm(std::string_view shiftJis) { return jisForm(shiftJis, true); }
+
+// UTF-16 without the byte order mark, as some programs save it.
+std::string utf16FormWithoutMark(std::string_view utf8, bool bigEndian) { return utf16Form(utf8, bigEndian).substr(2); }
+
 std::string generated(std::uint64_t seed, std::size_t bytes) { return bench::generateScript(seed, bytes); }
 
 // Lines of ASCII only, about the given size, before whatever follows.
@@ -170,6 +215,19 @@ DetectionCase utf16(const char* label, std::string_view utf8, std::string sameAs
             bigEndian ? ScriptEncoding::kUtf16BigEndian : ScriptEncoding::kUtf16LittleEndian, std::move(sameAs)};
 }
 
+DetectionCase euc(const char* label, std::string shiftJis) {
+    return {label, eucForm(shiftJis), ScriptEncoding::kEucJp, shiftJis};
+}
+
+DetectionCase iso(const char* label, std::string shiftJis) {
+    return {label, isoForm(shiftJis), ScriptEncoding::kIso2022Jp, shiftJis};
+}
+
+DetectionCase utf16WithoutMark(const char* label, const std::string& shiftJis, bool bigEndian) {
+    return {label, utf16FormWithoutMark(utf8Form(shiftJis), bigEndian),
+            bigEndian ? ScriptEncoding::kUtf16BigEndian : ScriptEncoding::kUtf16LittleEndian, shiftJis};
+}
+
 const std::string kExample = example();
 // A UTF-8 script with one byte that is no UTF-8 (0xFF) at a line's start past the judged bytes, or among them.
 const std::string kLonger = generated(8, 160 * 1024);
@@ -254,6 +312,35 @@ const DetectionCase kDetectionCases[] = {
     shiftJis("the UTF-16 mark after ASCII is no mark", "a\r\n\xFF\xFE"),
     // Nothing after a 0x1A counts, not even for the encoding: あ in UTF-8 after it
     shiftJis("0x1A before the first byte beyond ASCII", "a\tb\r\n\x1a\xE3\x81\x82\r\n"),
+
+    // EUC-JP and ISO-2022-JP, converted by row and cell
+    euc("the example in EUC-JP", kExample),
+    euc("generated seed 1 in EUC-JP", generated(1, 64 * 1024)),
+    euc("generated seed 5, short, in EUC-JP", generated(5, 200)),
+    euc("generated seed 6, one line, in EUC-JP", generated(6, 60)),
+    euc("300 KiB of ASCII before the first Japanese, in EUC-JP", asciiLines(300 * 1024) + kExample),
+    euc("EUC-JP's half-width katakana", "\xca\xd9\xb6\t\x82\xb1\x82\xf1\x82\xc9\x82\xbf\x82\xcd\r\n"),  // ﾊﾙｶ	こんにちは
+    {"EUC-JP's supplementary kanji", "\xa4\xa2\xa4\xa4\xa4\xa6\t\x8f\xb0\xa1\x8f\xd4\xe3\r\n", ScriptEncoding::kEucJp,
+     "\x82\xa0\x82\xa2\x82\xa4\t&#x4E02;\xed\x40\r\n"},  // あいう	丂纊: one Shift-JIS lacks, one it has
+    iso("the example in ISO-2022-JP", kExample),
+    iso("generated seed 1 in ISO-2022-JP", generated(1, 64 * 1024)),
+    iso("generated seed 6, one line, in ISO-2022-JP", generated(6, 60)),
+    iso("ISO-2022-JP's half-width katakana", "\xca\xd9\xb6\t\x82\xb1\x82\xf1\r\n"),
+    {"ISO-2022-JP's supplementary kanji", "a\t\x1B$(D\x30\x21\x54\x63\x1B(B\r\n", ScriptEncoding::kIso2022Jp,
+     "a\t&#x4E02;\xed\x40\r\n"},
+    shiftJis("an ESC that switches to no set", "\x1B[1mbold\x1B[0m\r\n"),
+
+    // UTF-16 without its mark, when the first bytes leave no doubt
+    utf16WithoutMark("the example in UTF-16 without the mark", kExample, false),
+    utf16WithoutMark("the example in big-endian UTF-16 without the mark", kExample, true),
+    utf16WithoutMark("generated seed 5, short, in UTF-16 without the mark", generated(5, 200), false),
+    utf16WithoutMark("one line of UTF-16 without the mark", "\x83\x6e\x83\x8b\x83\x4a\t\x82\xa0\r\n", false),
+    shiftJis("NUL bytes in Shift-JIS", "\x82\xa0\0\t\x82\xa2\0\r\n"s),
+    shiftJis("UTF-16 without a line end or TAB is not taken for it", "a\0b\0c\0"s),
+
+    // Short files: a lead byte the end cuts off counts against Shift-JIS
+    utf8("a kanji of three bytes at the very end", "\xe4\xbe\x91", "\x98\xd0"),  // 侑
+    utf8("one arrow", "\xe2\x86\x92", "\x81\xa8"),                             // →
 };
 
 class DetectionTest : public testing::TestWithParam<DetectionCase> {};
@@ -396,6 +483,11 @@ TEST(UnreadableTest, CharactersThatCannotBeReadAreCounted) {
         {"the character of the byte FF after a stray byte", kBom + "\x92\xEF\xA3\xB3\r\n",
          {{"&#xFFFD;\xFF", kFiller}}, 1},
         {"a whole UTF-16 script", utf16Form(utf8Form(kExample), false), readerRows(kExample), 0},
+        // あ sixteen times in EUC-JP, then a pair JIS X 0208 leaves empty and a byte that begins nothing
+        {"EUC-JP's empty cells and stray bytes", repeated("\xa4\xa2", 16) + "\t\xa2\xaf\xff\r\n",
+         {{repeated("\x82\xa0", 16), "&#xFFFD;&#xFFFD;"}}, 2},
+        {"ISO-2022-JP's empty cells and a byte without its pair", "\x1B$B\x24\x22\x22\x2F\x24\t\x1B(Bx\r\n",
+         {{"\x82\xa0&#xFFFD;&#xFFFD;", "x"}}, 2},
     };
     for (const auto& c : cases) {
         for (std::size_t blockSize : {0, 1, 2, 3, 5, 7}) {

@@ -14,7 +14,7 @@ const BLOB_PART_BYTES = 16 * 1024 * 1024;
 const PREVIEW_BYTES = 1024 * 1024;
 // The script goes into the module's memory this much at a time.
 const FEED_BYTES = 1024 * 1024;
-const ENCODINGS = ['Shift-JIS', 'UTF-8', 'UTF-16', 'UTF-16'];
+const ENCODINGS = ['Shift-JIS', 'UTF-8', 'UTF-16', 'UTF-16', 'EUC-JP', 'ISO-2022-JP'];
 
 function notAScript(head) {
   if (head.length === 0) return 'empty';

@@ -9,6 +9,7 @@
 #include <utility>
 
 #include "code_page_932.h"
+#include "jis.h"
 #include "page_text.h"
 #include "unicode.h"
 
@@ -51,9 +52,14 @@ std::size_t asciiPrefix(const Byte* from, const Byte* end) {
     return at - from;
 }
 
-std::size_t asciiPrefix(std::string_view bytes) {
+constexpr char kEscapeByte = '\x1B';  // begins ISO-2022-JP's escape sequences
+
+// The count of bytes before the first one that is not ASCII, or an ESC.
+std::size_t plainPrefix(std::string_view bytes) {
     const auto* from = reinterpret_cast<const Byte*>(bytes.data());
-    return asciiPrefix(from, from + bytes.size());
+    const std::size_t ascii = asciiPrefix(from, from + bytes.size());
+    const void* const escape = std::memchr(bytes.data(), kEscapeByte, ascii);
+    return escape ? static_cast<const char*>(escape) - bytes.data() : ascii;
 }
 
 // What one reading of the judged bytes finds: characters beyond ASCII, bytes
@@ -64,6 +70,7 @@ struct Reading {
     std::uint64_t characters = 0;
     std::uint64_t bad = 0;
     std::uint64_t likeliness = 0;
+    std::uint64_t halfWidthMarks = 0;  // ､ and the like among half-width katakana, in a Shift-JIS reading
 };
 
 // How likely a character is in a Japanese script, or in the text of other
@@ -116,7 +123,8 @@ Reading readAsUtf8(std::string_view judged, bool toTheEnd) {
 
 // Half-width katakana count as likely (2 each) only in runs of three or more:
 // two alone are more often a two-byte UTF-8 character ("©" reads as "ｷｩ").
-Reading readAsShiftJis(std::string_view judged) {
+// A lead byte cut by the end of the script counts against it.
+Reading readAsShiftJis(std::string_view judged, bool toTheEnd) {
     Reading reading;
     std::size_t halfWidthRun = 0;
     while (!judged.empty()) {
@@ -125,6 +133,7 @@ Reading readAsShiftJis(std::string_view judged) {
         halfWidthRun = halfWidth ? halfWidthRun + 1 : 0;
         if (halfWidthRun == 3) reading.likeliness += 6;
         if (halfWidthRun > 3) reading.likeliness += 2;
+        reading.halfWidthMarks += halfWidthRun >= 3 && first <= 0xA5;
         if (first < 0x80 || halfWidth) {
             reading.characters += halfWidth;
             judged.remove_prefix(1);
@@ -132,7 +141,8 @@ Reading readAsShiftJis(std::string_view judged) {
         }
         const cp932::Decoded c = cp932::decode(judged);
         if (c.length == 0) {
-            if (judged.size() > 1) ++reading.bad;  // a lead byte the judged bytes cut off is no evidence
+            // A lead byte the judged bytes cut off is no evidence; one the script's end cuts off is.
+            if (judged.size() > 1 || toTheEnd) ++reading.bad;
             judged.remove_prefix(1);
             continue;
         }
@@ -143,14 +153,60 @@ Reading readAsShiftJis(std::string_view judged) {
     return reading;
 }
 
-// Whether bytes that begin with a script's first non-ASCII byte are UTF-8 (see the header).
-bool looksLikeUtf8(std::string_view judged, bool toTheEnd) {
-    if (const std::size_t eof = judged.find(kEndOfScript); eof != std::string_view::npos) {
-        judged = judged.substr(0, eof);  // nothing after a 0x1A belongs to the script
-        toTheEnd = true;
+// EUC-JP: a pair of bytes A1 to FE is a JIS X 0208 character, 8E and one
+// byte a half-width katakana, 8F and a pair a JIS X 0212 one.
+Reading readAsEucJp(std::string_view judged, bool toTheEnd) {
+    Reading reading;
+    while (!judged.empty()) {
+        const auto first = static_cast<Byte>(judged[0]);
+        if (first < 0x80) {
+            judged.remove_prefix(1);
+            continue;
+        }
+        const std::size_t length = first == 0x8F ? 3 : 2;
+        if (judged.size() < length) {
+            reading.bad += toTheEnd;  // cut by the end of the judged bytes: no evidence
+            break;
+        }
+        const auto second = static_cast<Byte>(judged[1]), third = static_cast<Byte>(judged[length - 1]);
+        char32_t c = 0;
+        if (first == 0x8E) {
+            c = second >= 0xA1 && second <= 0xDF ? 0xFF61 + (second - 0xA1) : 0;
+        } else if (first == 0x8F) {
+            c = second >= 0xA1 && third >= 0xA1 ? jis::supplementary(second - 0xA0, third - 0xA0) : 0;
+        } else if (first >= 0xA1 && second >= 0xA1) {
+            const std::uint16_t form = jis::shiftJisForm(first - 0xA0, second - 0xA0);
+            const char bytes[2] = {static_cast<char>(form >> 8), static_cast<char>(form)};
+            c = form ? cp932::decode({bytes, 2}).codePoint : 0;
+        }
+        if (c == 0) {
+            // As the conversion has it: a pair of the right bytes that is no character is one bad character.
+            ++reading.bad;
+            judged.remove_prefix(first != 0x8E && second >= 0xA1 && third >= 0xA1 ? length : 1);
+            continue;
+        }
+        ++reading.characters;
+        reading.likeliness += first == 0x8E ? 2 : likeliness(c);  // half-width katakana are written on purpose here
+        judged.remove_prefix(length);
     }
-    const Reading utf8 = readAsUtf8(judged, toTheEnd);
-    const Reading shiftJis = readAsShiftJis(judged);
+    return reading;
+}
+
+// Whether the judged bytes are 7-bit and switch to one of ISO-2022-JP's sets
+// of two bytes or its half-width katakana.
+bool looksLikeIso2022Jp(std::string_view judged) {
+    if (asciiPrefix(reinterpret_cast<const Byte*>(judged.data()),
+                    reinterpret_cast<const Byte*>(judged.data()) + judged.size()) != judged.size()) {
+        return false;
+    }
+    for (const std::string_view escape : {"\x1B$B", "\x1B$@", "\x1B(I", "\x1B$(D", "\x1B$(Q", "\x1B$(O"}) {
+        if (judged.find(escape) != std::string_view::npos) return true;
+    }
+    return false;
+}
+
+// Whether the judged bytes are UTF-8 rather than Shift-JIS (see the header).
+bool looksLikeUtf8(const Reading& utf8, const Reading& shiftJis) {
     if (utf8.characters == 0) return false;
     if (utf8.bad == 0 && shiftJis.bad > 0) return true;
     // Neither reading holds throughout: UTF-8 where it has few bad bytes for its characters, or fewer than Shift-JIS.
@@ -159,6 +215,61 @@ bool looksLikeUtf8(std::string_view judged, bool toTheEnd) {
     }
     // Both readings hold: the one whose characters are likelier on the whole wins, Shift-JIS on a tie.
     return utf8.likeliness * shiftJis.characters > shiftJis.likeliness * utf8.characters;
+}
+
+// The encoding of bytes that begin with a script's first non-ASCII byte or ESC (see the header).
+ScriptEncoding judge(std::string_view judged, bool toTheEnd) {
+    if (const std::size_t eof = judged.find(kEndOfScript); eof != std::string_view::npos) {
+        judged = judged.substr(0, eof);  // nothing after a 0x1A belongs to the script
+        toTheEnd = true;
+    }
+    if (looksLikeIso2022Jp(judged)) return ScriptEncoding::kIso2022Jp;
+    const Reading utf8 = readAsUtf8(judged, toTheEnd);
+    const Reading shiftJis = readAsShiftJis(judged, toTheEnd);
+    if (utf8.bad > 0) {
+        const Reading euc = readAsEucJp(judged, toTheEnd);
+        // EUC-JP's kana read as Shift-JIS are half-width katakana and marks: the marks count for nothing.
+        const std::uint64_t shiftJisLikeliness =
+            shiftJis.likeliness - std::min(shiftJis.likeliness, 2 * shiftJis.halfWidthMarks);
+        // EUC-JP text is mostly kana and common kanji; Shift-JIS that happens to be valid EUC-JP reads as rare kanji.
+        // A stray byte is borne as in UTF-8.
+        if (euc.bad * kGoodPerStrayByte <= euc.characters && euc.characters > 0 && euc.likeliness > euc.characters &&
+            (shiftJis.bad > 0 || euc.likeliness * shiftJis.characters > shiftJisLikeliness * euc.characters)) {
+            return ScriptEncoding::kEucJp;
+        }
+    }
+    return looksLikeUtf8(utf8, shiftJis) ? ScriptEncoding::kUtf8 : ScriptEncoding::kShiftJis;
+}
+
+// UTF-16 without a mark, when the script's first bytes leave no doubt (see the header).
+ScriptEncoding utf16WithoutMark(std::string_view start) {
+    for (const bool bigEndian : {false, true}) {
+        std::uint64_t lineBreaks = 0, beyondAscii = 0, unlikely = 0;
+        bool holds = start.size() >= 4;
+        for (std::size_t at = 0; holds && at + 1 < start.size(); at += 2) {
+            const auto low = static_cast<Byte>(start[at + bigEndian]), high = static_cast<Byte>(start[at + !bigEndian]);
+            const char32_t unit = static_cast<char32_t>(high << 8 | low);
+            if (unit < 0x80) {
+                lineBreaks += unit == '\t' || unit == '\n' || unit == '\r';
+                holds = unit >= 0x20 || unit == '\t' || unit == '\n' || unit == '\r' || unit == 0x1A;
+            } else if (unicode::isHighSurrogate(unit)) {
+                const std::size_t next = at + 2;
+                holds = next + 1 >= start.size() ||
+                        unicode::isLowSurrogate(static_cast<Byte>(start[next + !bigEndian]) << 8 |
+                                                static_cast<Byte>(start[next + bigEndian]));
+                ++beyondAscii;
+                at += 2;
+            } else {
+                holds = !unicode::isLowSurrogate(unit);
+                ++beyondAscii;
+                unlikely += likeliness(unit) == 0;
+            }
+        }
+        if (holds && lineBreaks > 0 && unlikely * 10 <= beyondAscii) {
+            return bigEndian ? ScriptEncoding::kUtf16BigEndian : ScriptEncoding::kUtf16LittleEndian;
+        }
+    }
+    return ScriptEncoding::kShiftJis;
 }
 
 // In the converted bytes a character that cannot be read stands as two
@@ -197,12 +308,51 @@ void ScriptDecoder::feed(std::string_view block) {
         feedDecided(block);
         return;
     }
+    if (!started_) {
+        const std::size_t taken = std::min(block.size(), kStartBytes - start_.size());
+        start_.append(block.data(), taken);
+        // A byte order mark, or a 0x1A, ends the wait at once.
+        if (start_.size() < kStartBytes && markAtStart(start_).length == 0 &&
+            block.substr(0, taken).find(kEndOfScript) == std::string_view::npos) {
+            return;
+        }
+        endStart();
+        block.remove_prefix(taken);
+        if (block.empty()) return;
+        feed(block);
+        return;
+    }
+    feedUndecided(block);
+}
+
+// The script's first bytes are UTF-16 without a mark, or go on to be judged as any other bytes.
+void ScriptDecoder::endStart() {
+    started_ = true;
+    const std::string start = std::move(start_);
+    start_ = std::string();
+    if (markAtStart(start).length == 0) {
+        const ScriptEncoding utf16 = utf16WithoutMark(start);
+        if (utf16 != ScriptEncoding::kShiftJis) {
+            decideAs(utf16);
+            feedDecided(start);
+            return;
+        }
+    }
+    feedUndecided(start);
+}
+
+void ScriptDecoder::feedUndecided(std::string_view block) {
+    if (reader_.ended()) return;
+    if (decided_) {
+        feedDecided(block);
+        return;
+    }
     if (held_.empty()) {
-        const std::size_t ascii = asciiPrefix(block);
-        if (ascii > 0) {
-            reader_.feed(block.substr(0, ascii));
+        const std::size_t plain = plainPrefix(block);
+        if (plain > 0) {
+            reader_.feed(block.substr(0, plain));
             readerFed_ = true;
-            block.remove_prefix(ascii);
+            block.remove_prefix(plain);
         }
         if (block.empty() || reader_.ended()) return;
         judgedStartsScript_ = !readerFed_;
@@ -224,10 +374,11 @@ void ScriptDecoder::feed(std::string_view block) {
     decide(held_, false);
     feedDecided(held_);
     held_ = std::string();
-    feed(block.substr(taken));
+    feedUndecided(block.substr(taken));
 }
 
 void ScriptDecoder::finish() {
+    if (!started_) endStart();
     if (!decided_ && !held_.empty()) {
         decide(held_, true);
         feedDecided(held_);
@@ -239,7 +390,7 @@ void ScriptDecoder::finish() {
         if (encoding_ == ScriptEncoding::kUtf8) {
             convertUtf8(pending, pending + pendingSize_, out, true);  // each byte of a cut character stands alone
         } else {
-            out = writeCharacter(unicode::kReplacement, out, nullptr);  // a pair or a code unit cut off by the end
+            out = writeCharacter(unicode::kReplacement, out, nullptr);  // a character cut off by the end
         }
         reader_.feed({converted_.get(), static_cast<std::size_t>(out - converted_.get())});
     }
@@ -248,20 +399,29 @@ void ScriptDecoder::finish() {
 }
 
 void ScriptDecoder::decide(std::string_view judged, bool toTheEnd) {
-    decided_ = true;
     const ByteOrderMark mark = judgedStartsScript_ ? markAtStart(judged) : ByteOrderMark{};
-    if (mark.length > 0) {
-        encoding_ = mark.encoding;
-        bomLeft_ = mark.length;
-    } else {
-        encoding_ = looksLikeUtf8(judged, toTheEnd) ? ScriptEncoding::kUtf8 : ScriptEncoding::kShiftJis;
-    }
-    if (encoding_ != ScriptEncoding::kShiftJis) {
-        // Zero pages from the system: a small script does not pay for the table's size.
-        const std::size_t entries = encoding_ == ScriptEncoding::kUtf8 ? kUtf8PairsSize : kUtf16PairsSize;
-        pairs_.reset(static_cast<std::uint16_t*>(std::calloc(entries, sizeof(std::uint16_t))));
-        if (!pairs_) throw std::bad_alloc();
-        converted_.reset(new char[kConvertedSize]);
+    bomLeft_ = mark.length;
+    decideAs(mark.length > 0 ? mark.encoding : judge(judged, toTheEnd));
+}
+
+void ScriptDecoder::decideAs(ScriptEncoding encoding) {
+    decided_ = true;
+    encoding_ = encoding;
+    if (encoding_ == ScriptEncoding::kShiftJis) return;
+    // Zero pages from the system: a small script does not pay for the table's size.
+    const std::size_t entries = encoding_ == ScriptEncoding::kUtf8 ? kUtf8PairsSize : kUtf16PairsSize;
+    pairs_.reset(static_cast<std::uint16_t*>(std::calloc(entries, sizeof(std::uint16_t))));
+    if (!pairs_) throw std::bad_alloc();
+    converted_.reset(new char[kConvertedSize]);
+    if (encoding_ == ScriptEncoding::kEucJp || encoding_ == ScriptEncoding::kIso2022Jp) {
+        // JIS X 0208 by its two bytes in EUC-JP, A1 to FE each (ISO-2022-JP's, 21 to 7E, with 80 added).
+        for (unsigned row = 1; row <= 94; ++row) {
+            for (unsigned cell = 1; cell <= 94; ++cell) {
+                const std::uint16_t form = jis::shiftJisForm(row, cell);
+                const char bytes[2] = {static_cast<char>(form >> 8), static_cast<char>(form)};
+                if (form) std::memcpy(&pairs_.get()[(row + 0xA0) << 8 | (cell + 0xA0)], bytes, 2);
+            }
+        }
     }
 }
 
@@ -319,9 +479,119 @@ const Byte* ScriptDecoder::convert(const Byte* in, const Byte* end, char*& out) 
             return convertUtf8(in, end, out, false);
         case ScriptEncoding::kUtf16LittleEndian:
             return convertUtf16<false>(in, end, out);
+        case ScriptEncoding::kEucJp:
+            return convertEucJp(in, end, out);
+        case ScriptEncoding::kIso2022Jp:
+            return convertIso2022Jp(in, end, out);
         default:
             return convertUtf16<true>(in, end, out);
     }
+}
+
+// Runs of JIS X 0208 pairs take one look-up each, as UTF-16's code units do.
+const Byte* ScriptDecoder::convertEucJp(const Byte* in, const Byte* end, char*& converted) {
+    char* out = converted;
+    const std::uint16_t* const pairs = pairs_.get();
+    while (in != end) {
+        for (std::uint16_t pair; end - in >= 2 && (pair = pairs[in[0] << 8 | in[1]]) != 0; in += 2, out += 2) {
+            std::memcpy(out, &pair, 2);
+        }
+        if (in == end) break;
+        const Byte first = *in;
+        if (first < 0x80) {
+            *out++ = static_cast<char>(*in++);
+            continue;
+        }
+        const std::ptrdiff_t length = first == 0x8F ? 3 : first == 0x8E || first >= 0xA1 ? 2 : 1;
+        if (end - in < length) break;  // finished by the bytes that follow
+        const Byte second = length > 1 ? in[1] : 0, third = in[length - 1];
+        if (first == 0x8E && second >= 0xA1 && second <= 0xDF) {
+            *out++ = static_cast<char>(second);  // a half-width katakana: its one byte
+            in += 2;
+            continue;
+        }
+        char32_t c = 0;
+        if (first == 0x8F && second >= 0xA1 && third >= 0xA1) c = jis::supplementary(second - 0xA0, third - 0xA0);
+        // A pair of the right bytes that is no character is one that cannot be read; any other byte stands alone.
+        const bool pairOfJis = first != 0x8E && length > 1 && second >= 0xA1 && third >= 0xA1;
+        out = writeCharacter(c != 0 ? c : unicode::kReplacement, out, nullptr);
+        in += pairOfJis ? length : 1;
+    }
+    converted = out;
+    return in;
+}
+
+const Byte* ScriptDecoder::convertIso2022Jp(const Byte* in, const Byte* end, char*& converted) {
+    char* out = converted;
+    const std::uint16_t* const pairs = pairs_.get();
+    const auto isJis = [](Byte b) { return b >= 0x21 && b <= 0x7E; };
+    while (in != end) {
+        if (jisSet_ == JisSet::kJisX0208) {
+            for (std::uint16_t pair; end - in >= 2 && isJis(in[0]) && isJis(in[1]) &&
+                                     (pair = pairs[(in[0] << 8 | in[1]) | 0x8080]) != 0;
+                 in += 2, out += 2) {
+                std::memcpy(out, &pair, 2);
+            }
+            if (in == end) break;
+        }
+        const Byte first = *in;
+        if (first == kEscapeByte) {
+            // ESC ( B and ESC ( J: ASCII; ESC ( I: half-width katakana; ESC $ @, ESC $ B and JIS X 0213's
+            // ESC $ ( Q and ESC $ ( O: JIS X 0208; ESC $ ( D: JIS X 0212. Any other ESC is a byte as it is.
+            static constexpr struct {
+                std::string_view bytes;
+                JisSet set;
+            } kEscapes[] = {{"\x1B(B", JisSet::kAscii},       {"\x1B(J", JisSet::kAscii},
+                            {"\x1B(I", JisSet::kHalfWidth},   {"\x1B$@", JisSet::kJisX0208},
+                            {"\x1B$B", JisSet::kJisX0208},    {"\x1B$(Q", JisSet::kJisX0208},
+                            {"\x1B$(O", JisSet::kJisX0208},   {"\x1B$(D", JisSet::kJisX0212}};
+            const std::string_view rest(reinterpret_cast<const char*>(in), end - in);
+            constexpr std::ptrdiff_t kCutEscape = -1;  // the bytes end before the sequence can be told
+            std::ptrdiff_t length = 0;
+            for (const auto& escape : kEscapes) {
+                if (rest.size() < escape.bytes.size() && escape.bytes.substr(0, rest.size()) == rest) {
+                    length = kCutEscape;
+                } else if (rest.substr(0, escape.bytes.size()) == escape.bytes) {
+                    jisSet_ = escape.set;
+                    length = static_cast<std::ptrdiff_t>(escape.bytes.size());
+                    break;
+                }
+            }
+            if (length == kCutEscape) break;  // finished by the bytes that follow
+            if (length > 0) {
+                in += length;
+                continue;
+            }
+        }
+        // Control characters and the space are themselves in every set; no byte of the script is beyond 7F.
+        if (first <= 0x20 || first == 0x7F || jisSet_ == JisSet::kAscii) {
+            *out++ = static_cast<char>(first);
+            ++in;
+            continue;
+        }
+        if (first >= 0x80) {
+            out = writeCharacter(unicode::kReplacement, out, nullptr);
+            ++in;
+            continue;
+        }
+        if (jisSet_ == JisSet::kHalfWidth) {
+            out = first <= 0x5F ? (*out = static_cast<char>(first | 0x80), out + 1)
+                                : writeCharacter(unicode::kReplacement, out, nullptr);
+            ++in;
+            continue;
+        }
+        if (end - in < 2) break;  // finished by the bytes that follow
+        if (!isJis(in[1])) {  // a byte without its pair
+            out = writeCharacter(unicode::kReplacement, out, nullptr);
+            ++in;
+            continue;
+        }
+        const char32_t c = jisSet_ == JisSet::kJisX0212 ? jis::supplementary(first - 0x20, in[1] - 0x20) : 0;
+        out = writeCharacter(c != 0 ? c : unicode::kReplacement, out, nullptr);  // JIS X 0208 here has no character
+        in += 2;
+    }
+    converted = out;
+    return in;
 }
 
 // Nearly every byte of a Japanese script is in a character of three bytes
