@@ -34,6 +34,7 @@ TEST(ConsoleTextsTest, ByteCounts) {
         {"script read failed", texts::kScriptReadFailed, 51},
         {"press a key", texts::kPressAKey, 35},
         {"unreadable", texts::kUnreadable, 39},
+        {"encoding doubtful", texts::kEncodingDoubtful, 67},
     };
     for (const auto& c : cases) EXPECT_EQ(c.text.size(), c.size) << c.label;
 }

@@ -612,6 +612,57 @@ TEST(TwinTest, UnicodeFormsGiveTheRowsOfTheShiftJisText) {
     for (const auto& c : cases) expectTwinsRead(twins(c.units, c.oddByte), blockSizes, c.label);
 }
 
+// A decision on thin or conflicting evidence is doubtful, and says so; a
+// clear one, or one by a byte order mark, never.
+TEST(DoubtTest, SaysWhenTheEncodingMayBeWrong) {
+    const std::string joined = repeated(utf8Form(kExample), 3) + kExample;
+    const struct {
+        const char* label;
+        std::string script;
+        ScriptEncoding encoding;
+        bool doubtful;
+    } cases[] = {
+        {"Shift-JIS", kExample, ScriptEncoding::kShiftJis, false},
+        {"UTF-8", utf8Form(kExample), ScriptEncoding::kUtf8, false},
+        {"UTF-16 without the mark", utf16FormWithoutMark(utf8Form(kExample), false),
+         ScriptEncoding::kUtf16LittleEndian, false},
+        {"EUC-JP", eucForm(kExample), ScriptEncoding::kEucJp, false},
+        {"ISO-2022-JP", isoForm(kExample), ScriptEncoding::kIso2022Jp, false},
+        {"one kanji in Shift-JIS", "\x88\xea\r\n", ScriptEncoding::kShiftJis, false},
+        {"a short UTF-8 line with a stray byte", "\xe3\x81\x82\xe3\x81\x84\x92\r\n", ScriptEncoding::kUtf8, true},
+        {"a UTF-8 script with a stray byte", "\x92" + utf8Form(kExample), ScriptEncoding::kUtf8, false},
+        {"plain ASCII with terminal escapes", "\x1B[1mbold\x1B[0m\r\n", ScriptEncoding::kShiftJis, false},
+        {"two kanji that read well both ways", "A\t\xe8\x87\x92\x6c\n", ScriptEncoding::kShiftJis, true},
+        {"UTF-8 files joined with a Shift-JIS one", joined, ScriptEncoding::kUtf8, true},
+        {"UTF-32", "\x42\x30\0\0\x09\0\0\0\x44\x30\0\0\x0a\0\0\0"s, ScriptEncoding::kShiftJis, true},
+        {"the UTF-8 mark before Shift-JIS", kBom + kExample, ScriptEncoding::kUtf8, false},
+    };
+    for (const auto& c : cases) {
+        for (std::size_t blockSize : {std::size_t{0}, std::size_t{1}, std::size_t{7}, std::size_t{4096}}) {
+            ScriptDecoder decoder([](const ScriptRow&) {});
+            const std::size_t size = blockSize == 0 ? c.script.size() + 1 : blockSize;
+            for (std::size_t at = 0; at < c.script.size(); at += size) decoder.feed(std::string_view(c.script).substr(at, size));
+            decoder.finish();
+            EXPECT_EQ(decoder.encoding(), c.encoding) << c.label << ", block size " << blockSize;
+            EXPECT_EQ(decoder.doubtful(), c.doubtful) << c.label << ", block size " << blockSize;
+        }
+    }
+}
+
+// Files joined, a UTF-8 one three times and a Shift-JIS one: read as UTF-8,
+// the Shift-JIS lines' bytes are characters that cannot be read, and counted.
+TEST(DoubtTest, JoinedFilesAreReadTheMajoritysWay) {
+    Rows rows;
+    ScriptDecoder decoder([&rows](const ScriptRow& row) { rows.emplace_back(std::string(row.name), std::string(row.text)); });
+    decoder.feed(repeated(utf8Form(kExample), 3) + kExample);
+    decoder.finish();
+    const Rows example = readerRows(kExample);
+    ASSERT_EQ(rows.size(), 4 * example.size());
+    EXPECT_EQ(Rows(rows.begin(), rows.begin() + 3 * example.size()), readerRows(repeated(kExample, 3)));
+    EXPECT_GT(decoder.unreadable(), 0u);
+    EXPECT_EQ(decoder.unreadable(), replacementsIn(Rows(rows.begin() + 3 * example.size(), rows.end())));
+}
+
 // A long text of every kind of character, converted a piece at a time: a
 // pair, and a character of three UTF-8 bytes, cut where a piece ends.
 TEST(TwinTest, LongTextInAnyBlocks) {

@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """Writes src/core/jis_x_0212_table.h, the characters of JIS X 0212 (the
 supplementary kanji an EUC-JP script writes after the byte 0x8F) by row and
-cell, from Python's euc_jp codec (in Debian's libpython3-minimal package).
+cell, from Python's euc_jp codec (CPython's own table: Debian's
+libpython3-minimal has it, as any Python 3 does).
 
 Run it from anywhere; it rewrites the file in place (building needs no Python):
 

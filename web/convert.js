@@ -32,7 +32,7 @@ function utf16In(taletab, text) {
 
 // The page of `file` (a Blob) for `details` ({title, author, address}).
 // `onProgress(bytesRead)` is called after each block. Resolves to
-// {page, preview, partial, encoding, rows, unreadable} where page and preview
+// {page, preview, partial, encoding, doubtful, rows, unreadable} where page and preview
 // are Blobs of type text/html;charset=Shift_JIS, the preview showing only the
 // page's beginning where `partial`; or to {error: 'empty' | 'binary'} for a
 // file that is no script.
@@ -94,6 +94,7 @@ async function convertScript(taletab, file, details, onProgress = () => {}) {
       preview: page.size > PREVIEW_BYTES ? new Blob([toLastLine(preview)], {type}) : page,
       partial: page.size > PREVIEW_BYTES,
       encoding: ENCODINGS[taletab._taletab_encoding(converter)],
+      doubtful: taletab._taletab_encoding_doubtful(converter) === 1,
       rows: taletab._taletab_rows(converter),
       unreadable: taletab._taletab_unreadable(converter),
     };

@@ -16,6 +16,7 @@
       language: 'English',
       summary: (r) => `${r.encoding} として読み、${r.rows.toLocaleString('ja')} 行にしました。`,
       unreadable: (n) => `読めない文字が ${n.toLocaleString('ja')} 個ありました（� で示します）。`,
+      doubtful: (encoding) => `文字コードは ${encoding} と判断して読みましたが、違うかもしれません。`,
       partial: (shown, whole) => `プレビューはページの先頭 ${shown} だけです。保存されるページは全部（${whole}）です。`,
       empty: 'このファイルは空で、脚本の行がありません。ページは作りませんでした。',
       binary: 'このファイルは脚本（テキストファイル）ではないようです。ページは作りませんでした。',
@@ -34,6 +35,7 @@
       language: '日本語',
       summary: (r) => `Read as ${r.encoding}: ${r.rows.toLocaleString('en')} rows.`,
       unreadable: (n) => `${n.toLocaleString('en')} characters could not be read (shown as �).`,
+      doubtful: (encoding) => `The script was taken to be ${encoding}, which may be wrong.`,
       partial: (shown, whole) => `The preview shows the first ${shown} of the page only. The saved page is whole (${whole}).`,
       empty: 'This file is empty: it has no lines of a script. No page was made.',
       binary: 'This file does not look like a script (a text file). No page was made.',
@@ -78,7 +80,8 @@
     $('file-name').textContent = file ? file.name : '';
     message.textContent = shown && shown.error ? texts[shown.error] : '';
     if (shown && !shown.error) {
-      summary.textContent = texts.summary(shown) + (shown.unreadable ? ` ${texts.unreadable(shown.unreadable)}` : '');
+      summary.textContent = texts.summary(shown) + (shown.unreadable ? ` ${texts.unreadable(shown.unreadable)}` : '') +
+        (shown.doubtful ? ` ${texts.doubtful(shown.encoding)}` : '');
       previewNote.textContent = shown.partial ? texts.partial(megabytes(shown.preview.size), megabytes(shown.page.size)) : '';
     }
   }

@@ -62,6 +62,12 @@ std::size_t plainPrefix(std::string_view bytes) {
     return escape ? static_cast<const char*>(escape) - bytes.data() : ascii;
 }
 
+// An encoding judged, and whether the evidence for it was thin or conflicting.
+struct Judgement {
+    ScriptEncoding encoding;
+    bool doubtful;
+};
+
 // What one reading of the judged bytes finds: characters beyond ASCII, bytes
 // that begin none, and how likely the characters are in a script (see
 // likeliness). 64 bits wide whatever std::size_t is: the judging multiplies
@@ -205,27 +211,65 @@ bool looksLikeIso2022Jp(std::string_view judged) {
     return false;
 }
 
-// Whether the judged bytes are UTF-8 rather than Shift-JIS (see the header).
-bool looksLikeUtf8(const Reading& utf8, const Reading& shiftJis) {
+// Whether the judged bytes are UTF-8 rather than Shift-JIS (see the header),
+// given both readings and, where neither holds, the judged bytes themselves.
+bool looksLikeUtf8(const Reading& utf8, const Reading& shiftJis, std::string_view judged, bool toTheEnd);
+
+// How many lines of the judged bytes that hold a byte beyond ASCII are each
+// UTF-8 and Shift-JIS, judged line by line: two files joined into one, say.
+std::pair<std::uint64_t, std::uint64_t> linesEachWay(std::string_view judged, bool toTheEnd) {
+    std::uint64_t utf8Lines = 0, shiftJisLines = 0;
+    while (!judged.empty()) {
+        const std::size_t lineEnd = judged.find('\n');
+        const std::string_view line = judged.substr(0, lineEnd);
+        judged.remove_prefix(lineEnd == std::string_view::npos ? judged.size() : lineEnd + 1);
+        if (plainPrefix(line) == line.size()) continue;
+        const bool last = judged.empty() && lineEnd == std::string_view::npos;
+        const bool ends = !last || toTheEnd;
+        const Reading utf8 = readAsUtf8(line, ends), shiftJis = readAsShiftJis(line, ends);
+        // Within a line both readings failing is a line of neither: it takes no side.
+        if (utf8.bad > 0 && shiftJis.bad > 0) continue;
+        (looksLikeUtf8(utf8, shiftJis, {}, ends) ? utf8Lines : shiftJisLines) += 1;
+    }
+    return {utf8Lines, shiftJisLines};
+}
+
+bool looksLikeUtf8(const Reading& utf8, const Reading& shiftJis, std::string_view judged, bool toTheEnd) {
     if (utf8.characters == 0) return false;
     if (utf8.bad == 0 && shiftJis.bad > 0) return true;
-    // Neither reading holds throughout: UTF-8 where it has few bad bytes for its characters, or fewer than Shift-JIS.
+    // Neither reading holds throughout: UTF-8 where it has few bad bytes for its characters, or fewer than
+    // Shift-JIS, or as many and likelier characters, or where more of the lines are UTF-8 than Shift-JIS.
     if (utf8.bad > 0) {
-        return shiftJis.bad > 0 && (utf8.bad * kGoodPerStrayByte <= utf8.characters || utf8.bad < shiftJis.bad);
+        if (shiftJis.bad == 0) return false;
+        if (utf8.bad * kGoodPerStrayByte <= utf8.characters || utf8.bad < shiftJis.bad) return true;
+        // As many each way (a short line with one stray byte, say): the likelier characters.
+        if (utf8.bad == shiftJis.bad && utf8.likeliness * shiftJis.characters > shiftJis.likeliness * utf8.characters) {
+            return true;
+        }
+        const auto [utf8Lines, shiftJisLines] = linesEachWay(judged, toTheEnd);
+        return utf8Lines > shiftJisLines;
     }
     // Both readings hold: the one whose characters are likelier on the whole wins, Shift-JIS on a tie.
     return utf8.likeliness * shiftJis.characters > shiftJis.likeliness * utf8.characters;
 }
 
+// Fewer characters beyond ASCII than this, valid in two encodings, make a thin decision.
+constexpr std::uint64_t kFewCharacters = 16;
+
 // The encoding of bytes that begin with a script's first non-ASCII byte or ESC (see the header).
-ScriptEncoding judge(std::string_view judged, bool toTheEnd) {
+Judgement judge(std::string_view judged, bool toTheEnd) {
     if (const std::size_t eof = judged.find(kEndOfScript); eof != std::string_view::npos) {
         judged = judged.substr(0, eof);  // nothing after a 0x1A belongs to the script
         toTheEnd = true;
     }
-    if (looksLikeIso2022Jp(judged)) return ScriptEncoding::kIso2022Jp;
+    if (looksLikeIso2022Jp(judged)) return {ScriptEncoding::kIso2022Jp, false};
     const Reading utf8 = readAsUtf8(judged, toTheEnd);
     const Reading shiftJis = readAsShiftJis(judged, toTheEnd);
+    // Doubtful: the reading taken has more bad bytes than a stray one, or both hold over a few characters.
+    const auto doubtful = [](const Reading& taken, const Reading& other) {
+        return taken.bad * kGoodPerStrayByte > taken.characters ||
+               (taken.bad == 0 && other.bad == 0 && taken.characters < kFewCharacters);
+    };
     if (utf8.bad > 0) {
         const Reading euc = readAsEucJp(judged, toTheEnd);
         // EUC-JP's kana read as Shift-JIS are half-width katakana and marks: the marks count for nothing.
@@ -235,10 +279,12 @@ ScriptEncoding judge(std::string_view judged, bool toTheEnd) {
         // A stray byte is borne as in UTF-8.
         if (euc.bad * kGoodPerStrayByte <= euc.characters && euc.characters > 0 && euc.likeliness > euc.characters &&
             (shiftJis.bad > 0 || euc.likeliness * shiftJis.characters > shiftJisLikeliness * euc.characters)) {
-            return ScriptEncoding::kEucJp;
+            return {ScriptEncoding::kEucJp, doubtful(euc, shiftJis)};
         }
     }
-    return looksLikeUtf8(utf8, shiftJis) ? ScriptEncoding::kUtf8 : ScriptEncoding::kShiftJis;
+    if (looksLikeUtf8(utf8, shiftJis, judged, toTheEnd)) return {ScriptEncoding::kUtf8, doubtful(utf8, shiftJis)};
+    // Plain ASCII after an ESC that switches to nothing is no doubt.
+    return {ScriptEncoding::kShiftJis, utf8.characters + shiftJis.characters > 0 && doubtful(shiftJis, utf8)};
 }
 
 // UTF-16 without a mark, when the script's first bytes leave no doubt (see the header).
@@ -298,6 +344,21 @@ constexpr std::size_t kUtf16PairsSize = std::size_t{1} << 16;
 
 }  // namespace
 
+std::string_view encodingName(ScriptEncoding encoding) {
+    switch (encoding) {
+        case ScriptEncoding::kShiftJis:
+            return "Shift-JIS";
+        case ScriptEncoding::kUtf8:
+            return "UTF-8";
+        case ScriptEncoding::kEucJp:
+            return "EUC-JP";
+        case ScriptEncoding::kIso2022Jp:
+            return "ISO-2022-JP";
+        default:
+            return "UTF-16";
+    }
+}
+
 ScriptDecoder::ScriptDecoder(ScriptReader::RowHandler onRow)
     : onRow_(std::move(onRow)), reader_([this](const ScriptRow& row) { convertRow(row); }) {}
 
@@ -338,6 +399,8 @@ void ScriptDecoder::endStart() {
             return;
         }
     }
+    // Many NUL bytes that are not UTF-16: an encoding this program does not read (UTF-32, say), or no text.
+    doubtful_ = 4 * static_cast<std::size_t>(std::count(start.begin(), start.end(), '\0')) >= start.size() && !start.empty();
     feedUndecided(start);
 }
 
@@ -401,7 +464,13 @@ void ScriptDecoder::finish() {
 void ScriptDecoder::decide(std::string_view judged, bool toTheEnd) {
     const ByteOrderMark mark = judgedStartsScript_ ? markAtStart(judged) : ByteOrderMark{};
     bomLeft_ = mark.length;
-    decideAs(mark.length > 0 ? mark.encoding : judge(judged, toTheEnd));
+    if (mark.length > 0) {
+        decideAs(mark.encoding);
+        return;
+    }
+    const Judgement judgement = judge(judged, toTheEnd);
+    doubtful_ = doubtful_ || judgement.doubtful;
+    decideAs(judgement.encoding);
 }
 
 void ScriptDecoder::decideAs(ScriptEncoding encoding) {

@@ -35,7 +35,10 @@ inline constexpr std::size_t kStartBytes = 1024;
 // - are valid UTF-8 but not valid Shift-JIS (Greek or Cyrillic text, say);
 // - are valid in neither, but have few bytes that begin no UTF-8 character
 //   (one for eight characters, as a pasted cp1252 quote or a character cut
-//   short leaves), or fewer than begin no Shift-JIS one;
+//   short leaves), or fewer than begin no Shift-JIS one (or as many, and
+//   likelier characters, as below), or more of their
+//   lines read as UTF-8 than as Shift-JIS (a UTF-8 file and a Shift-JIS one
+//   joined: the other lines' bytes are characters that cannot be read);
 // - or are valid in both, and their characters read as UTF-8 are likelier,
 //   on the whole, in a script than read as Shift-JIS: kana, common kanji
 //   and the letters of other languages over rare kanji, kanji Shift-JIS
@@ -80,6 +83,9 @@ inline constexpr std::size_t kStartBytes = 1024;
 // numeric character reference (U+1F600 becomes "&#x1F600;") and each
 // character that cannot be read (a byte that belongs to no valid UTF-8
 // character, say) becomes "&#xFFFD;"; unreadable() counts those.
+// The encoding's usual name: "Shift-JIS", "UTF-8", "UTF-16", "EUC-JP", "ISO-2022-JP".
+std::string_view encodingName(ScriptEncoding encoding);
+
 class ScriptDecoder {
 public:
     explicit ScriptDecoder(ScriptReader::RowHandler onRow);
@@ -92,6 +98,13 @@ public:
 
     // Shift-JIS until the script has shown that it is in another encoding.
     ScriptEncoding encoding() const { return encoding_; }
+
+    // Whether the encoding was judged on thin evidence (a few characters
+    // that read well either way) or on conflicting evidence (bytes that the
+    // encoding taken cannot read, more than a stray one: a file of two
+    // encodings joined, or in one this program does not read), so that the
+    // page may be garbled. Never after a byte order mark.
+    bool doubtful() const { return doubtful_; }
 
     // How many "&#xFFFD;" went into the rows so far: characters that could
     // not be read. Always 0 for a Shift-JIS script, whose bytes pass as they are.
@@ -120,6 +133,7 @@ private:
     ScriptReader reader_;
     ScriptEncoding encoding_ = ScriptEncoding::kShiftJis;
     bool decided_ = false;
+    bool doubtful_ = false;
     bool started_ = false;          // the first kStartBytes have been looked at
     std::string start_;             // those bytes, until then
     bool readerFed_ = false;        // some ASCII went to the reader before the first non-ASCII byte
