@@ -398,9 +398,9 @@ void ScriptDecoder::endStart() {
             feedDecided(start);
             return;
         }
+        // Many NUL bytes that are not UTF-16: an encoding this program does not read (UTF-32, say), or no text.
+        doubtful_ = !start.empty() && 4 * static_cast<std::size_t>(std::count(start.begin(), start.end(), '\0')) >= start.size();
     }
-    // Many NUL bytes that are not UTF-16: an encoding this program does not read (UTF-32, say), or no text.
-    doubtful_ = 4 * static_cast<std::size_t>(std::count(start.begin(), start.end(), '\0')) >= start.size() && !start.empty();
     feedUndecided(start);
 }
 
