@@ -391,6 +391,14 @@ const ConversionCase kConversionCases[] = {
     {"accented letter", kBom + "café\r\n", {{"caf&#xE9;", kFiller}}},
     {"a second mark is a character", kBom + kBom + "a\r\n", {{"&#xFEFF;a", kFiller}}},
 
+    // Text typed on a Mac: a kana and a sound mark after it are the kana they stand for, where Shift-JIS has it
+    {"kana and sound marks composed", kBom + "か\u3099ハ\u309Aス停\tウ\u3099ゝ\u3099\r\n",
+     {{"\x82\xaa\x83\x70\x83\x58\x92\xe2", "\x83\x94\x81\x55"}}},
+    {"sound marks that compose nothing", kBom + "\u3099う\u3099\u3099ｶ\u3099\tあ\t\u309A\r\n",
+     {{"&#x3099;\x82\xa4&#x3099;&#x3099;\xb6&#x3099;", "&#x309A;"}}},
+    {"a sound mark after a character that cannot be read", kBom + "\xff\u3099\xef\xa3\xb3\u3099\r\n",
+     {{"&#xFFFD;&#x3099;\xff&#x3099;", kFiller}}},
+
     // Each byte that begins no valid character becomes U+FFFD
     {"bytes that are never UTF-8", kBom + "a\xFF\xFE\xC0\xC1\xF5 \r\n",
      {{"a" + repeated("&#xFFFD;", 5) + " ", kFiller}}},
@@ -519,9 +527,9 @@ struct Twins {
 // that cannot be read.
 Twins twins(std::u16string_view units, bool oddByte = false) {
     Twins out{utf16Bytes(units, false), utf16Bytes(units, true), kBom, ""};
-    const std::u32string text = unicode::fromUtf16(units);
-    for (const char32_t c : text) {
-        appendUtf8(out.utf8, c);
+    for (const char32_t c : unicode::fromUtf16(units)) appendUtf8(out.utf8, c);
+    // The Shift-JIS text has a kana and a sound mark after it composed.
+    for (const char32_t c : unicode::composedKana(unicode::fromUtf16(units))) {
         char form[unicode::kLongestReference];
         std::size_t length = cp932::encode(c, form);
         if (length == 0) length = unicode::writeReference(c, form);
@@ -606,6 +614,8 @@ TEST(TwinTest, UnicodeFormsGiveTheRowsOfTheShiftJisText) {
         {"two bytes in UTF-8 with a Shift-JIS pair", u"\x03B1\x0416\t\x00A7\r\n", false},
         {"the forms several code points share", u"\x301C\x2016\x2212\x2014\t\xFF5E\x2225\xFF0D\x2015\r\n", false},
         {"nothing but the mark", u"", false},
+        // Text typed on a Mac, composed; a sound mark after a TAB, a line end or a NUL composes nothing
+        {"kana and sound marks", u"\x30CF\x309A\x30B9\t\x304B\x3099\x3046\x3099\r\n\x3099\x304B\0\x3099\t\x3099"s, false},
     };
     std::vector<std::size_t> blockSizes = {0, 64};
     for (std::size_t size = 1; size <= 16; ++size) blockSizes.push_back(size);

@@ -323,9 +323,14 @@ ScriptEncoding utf16WithoutMark(std::string_view start) {
 // becomes "&#xFFFD;": counted there, it is counted only where it reaches a
 // row (not after a NUL, say). Every byte is some character's Shift-JIS form,
 // so the one character whose form is kEscape (U+F8F3) stands as two
-// kEscape. Neither byte is one the reader looks for.
+// kEscape. A sound mark, U+3099 or U+309A, stands as kEscape and
+// kVoiced or kSemiVoiced, and becomes there, with the kana before it, the
+// kana the two stand for (か and U+3099: が, as text typed on a Mac has
+// them), or else its reference. No such byte is one the reader looks for.
 constexpr char kEscape = '\xFF';
 constexpr char kUnreadable = '!';
+constexpr char kVoiced = '"';
+constexpr char kSemiVoiced = '\'';
 
 // A UTF-8 or UTF-16 script is converted this many bytes at a time; their
 // Shift-JIS form is at most four times as long (a UTF-16 unit as "&#xFFFF;").
@@ -745,9 +750,9 @@ const Byte* ScriptDecoder::convertUtf16(const Byte* in, const Byte* end, char*& 
 // Writes the character's Shift-JIS form, or its reference, and remembers a
 // pair in the table's entry for it, where it has one.
 char* ScriptDecoder::writeCharacter(char32_t c, char* out, std::uint16_t* entry) {
-    if (c == unicode::kReplacement) {
+    if (c == unicode::kReplacement || unicode::isKanaSoundMark(c)) {
         out[0] = kEscape;
-        out[1] = kUnreadable;
+        out[1] = c == unicode::kReplacement ? kUnreadable : c == 0x3099 ? kVoiced : kSemiVoiced;
         escaped_ = true;
         return out + 2;
     }
@@ -773,6 +778,33 @@ void ScriptDecoder::convertRow(const ScriptRow& row) {
     onRow_(shown);
 }
 
+namespace {
+
+// Whether the byte begins a character of two bytes in Shift-JIS.
+bool isLeadByte(char byte) {
+    const auto b = static_cast<Byte>(byte);
+    return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC);
+}
+
+// Puts a sound mark after the buffer's last character, which begins at `last`: the kana the two stand
+// for in its place where Shift-JIS has it, or else the mark's reference. Returns where the buffer's last
+// character now begins, npos for none that a mark may follow.
+std::size_t composeKana(std::string& buffer, std::size_t last, char32_t mark) {
+    if (last != std::string::npos && buffer.size() - last == 2) {
+        const char32_t base = cp932::decode(std::string_view(buffer).substr(last)).codePoint;
+        char form[cp932::kMaxBytes];
+        if (const char32_t kana = unicode::composedKana(base, mark); kana != 0 && cp932::encode(kana, form) == 2) {
+            buffer.replace(last, 2, form, 2);
+            return last;
+        }
+    }
+    char reference[unicode::kLongestReference];
+    buffer.append(reference, unicode::writeReference(mark, reference));
+    return std::string::npos;
+}
+
+}  // namespace
+
 // The field with "&#xFFFD;" for each character that could not be read, in
 // the buffer when it has one, which only ever grows so that a row costs no
 // allocation once the longest has been seen. The reader never cuts a field
@@ -782,11 +814,23 @@ std::string_view ScriptDecoder::unescaped(std::string_view field, std::string& b
     if (at == std::string_view::npos) return field;
     buffer.clear();
     std::size_t from = 0;
+    std::size_t lastCharacter = std::string::npos;  // where the last character put in the buffer begins
     for (; at != std::string_view::npos; from = at + 2, at = field.find(kEscape, from)) {
-        buffer.append(field.data() + from, at - from);
-        if (at + 1 < field.size() && field[at + 1] == kEscape) {
+        const std::string_view before = field.substr(from, at - from);
+        // The last character of the bytes before: each begins where the one before it ends.
+        for (std::size_t i = 0; i < before.size(); i += isLeadByte(before[i]) && i + 1 < before.size() ? 2 : 1) {
+            lastCharacter = buffer.size() + i;
+        }
+        buffer += before;
+        const char kind = at + 1 < field.size() ? field[at + 1] : kUnreadable;
+        if (kind == kEscape) {
+            lastCharacter = buffer.size();
             buffer += kEscape;
+        } else if (kind == kVoiced || kind == kSemiVoiced) {
+            const std::size_t composed = composeKana(buffer, lastCharacter, kind == kVoiced ? 0x3099 : 0x309A);
+            lastCharacter = composed;
         } else {
+            lastCharacter = std::string::npos;  // a reference is no kana
             buffer += kReplacementReference;
             ++unreadable_;
         }
