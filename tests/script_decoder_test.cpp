@@ -258,8 +258,9 @@ const DetectionCase kDetectionCases[] = {
     // 縺 (E3 81) is also the start of a three-byte UTF-8 character, cut by the end
     shiftJis("one kanji at the very end", "\xe3\x81"),
     shiftJis("one kanji after ASCII, at the very end", "a\tb\r\nc\t\xe3\x81"),
-    // 縺０縺: the first four bytes are also UTF-8 ("あO"), the last two begin a character
-    shiftJis("kanji that read as UTF-8 but for the very end", "\xe3\x81\x82\x4f\xe3\x81"),
+    // 縺０縺, or "あO" in UTF-8 and a character the end cuts short: the cut counts against Shift-JIS as
+    // much as against UTF-8, and the kana is likelier than kanji made of UTF-8's bytes
+    utf8("UTF-8 cut short by the very end", "\xe3\x81\x82\x4f\xe3\x81", "\x82\xa0O&#xFFFD;&#xFFFD;"),
     shiftJis("300 KiB of ASCII before the first Japanese", asciiLines(300 * 1024) + kExample),
     // Short Shift-JIS that is valid UTF-8 too: the likelier reading is Shift-JIS
     shiftJis("a rare kanji and a common one that read as UTF-8", "A\t\xe8\x87\x92\x6c\n"),  // 閾値

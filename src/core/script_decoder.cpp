@@ -80,15 +80,19 @@ struct Reading {
 };
 
 // How likely a character is in a Japanese script, or in the text of other
-// languages one may hold: 2 for kana, the common (JIS level 1) kanji, the
-// marks, full-width letters, Latin letters and signs beyond ASCII, the
-// letters of Greek, Cyrillic, Armenian, Hebrew, Arabic and Thai, and general
-// punctuation; 1 for the rarer (level 2) kanji, arrows, mathematical signs,
-// box drawing and other symbols; 0 for anything else, kanji that Shift-JIS
-// lacks among them.
+// languages one may hold: 3 for kana, Latin letters beyond ASCII and the
+// letters of Greek, Cyrillic, Armenian, Hebrew, Arabic and Thai (what such
+// text is mostly made of); 2 for the common (JIS level 1) kanji, the marks,
+// full-width letters, signs beyond ASCII and general punctuation; 1 for the
+// rarer (level 2) kanji, arrows, mathematical signs, box drawing and other
+// symbols; 0 for anything else, kanji that Shift-JIS lacks among them.
 unsigned likeliness(char32_t c) {
-    if ((c >= 0xA0 && c <= 0x24F) || (c >= 0x370 && c <= 0x6FF) || (c >= 0xE00 && c <= 0xE7F) ||
-        (c >= 0x2010 && c <= 0x2027) || (c >= 0x3000 && c <= 0x30FF) || (c >= 0xFF01 && c <= 0xFF5E)) {
+    if ((c >= 0x3041 && c <= 0x3096) || (c >= 0x30A1 && c <= 0x30FA) || (c >= 0xC0 && c <= 0x24F) ||
+        (c >= 0x370 && c <= 0x6FF) || (c >= 0xE00 && c <= 0xE7F)) {
+        return 3;
+    }
+    if ((c >= 0xA0 && c <= 0xBF) || (c >= 0x2010 && c <= 0x2027) || (c >= 0x3000 && c <= 0x30FF) ||
+        (c >= 0xFF01 && c <= 0xFF5E)) {
         return 2;
     }
     if ((c >= 0x2190 && c <= 0x22FF) || (c >= 0x2500 && c <= 0x26FF)) return 1;
@@ -116,8 +120,12 @@ Reading readAsUtf8(std::string_view judged, bool toTheEnd) {
         const unicode::Decoded c = unicode::decodeUtf8(judged);
         if (c.length == 0 && c.cut && !toTheEnd) break;  // cut by the end of the judged bytes: no evidence
         if (c.length == 0) {
+            // A character cut short by the next one is one bad character, however many bytes it kept.
             ++reading.bad;
-            judged.remove_prefix(1);
+            const std::size_t kept = first >= 0xE0 && first <= 0xF4 ? (first >= 0xF0 ? 3 : 2) : 1;
+            std::size_t at = 1;
+            while (at < kept && at < judged.size() && (static_cast<Byte>(judged[at]) & 0xC0) == 0x80) ++at;
+            judged.remove_prefix(at);
             continue;
         }
         ++reading.characters;
@@ -127,7 +135,7 @@ Reading readAsUtf8(std::string_view judged, bool toTheEnd) {
     return reading;
 }
 
-// Half-width katakana count as likely (2 each) only in runs of three or more:
+// Half-width katakana count as likely (3 each, as kana) only in runs of three or more:
 // two alone are more often a two-byte UTF-8 character ("©" reads as "ｷｩ").
 // A lead byte cut by the end of the script counts against it.
 Reading readAsShiftJis(std::string_view judged, bool toTheEnd) {
@@ -137,8 +145,8 @@ Reading readAsShiftJis(std::string_view judged, bool toTheEnd) {
         const auto first = static_cast<Byte>(judged[0]);
         const bool halfWidth = first >= 0xA1 && first <= 0xDF;
         halfWidthRun = halfWidth ? halfWidthRun + 1 : 0;
-        if (halfWidthRun == 3) reading.likeliness += 6;
-        if (halfWidthRun > 3) reading.likeliness += 2;
+        if (halfWidthRun == 3) reading.likeliness += 9;
+        if (halfWidthRun > 3) reading.likeliness += 3;
         reading.halfWidthMarks += halfWidthRun >= 3 && first <= 0xA5;
         if (first < 0x80 || halfWidth) {
             reading.characters += halfWidth;
@@ -153,7 +161,11 @@ Reading readAsShiftJis(std::string_view judged, bool toTheEnd) {
             continue;
         }
         ++reading.characters;
-        reading.likeliness += likeliness(c.codePoint);
+        // A kanji whose bytes are the lead of a UTF-8 symbol, kana or kanji and a continuation byte is what UTF-8
+        // text read as Shift-JIS is half made of; in Shift-JIS text it is a rare one.
+        const auto trail = static_cast<Byte>(judged[1]);
+        const bool utf8Like = first >= 0xE2 && first <= 0xE9 && trail >= 0x80 && trail <= 0xBF;
+        reading.likeliness += utf8Like ? 0 : likeliness(c.codePoint);
         judged.remove_prefix(c.length);
     }
     return reading;
@@ -192,7 +204,7 @@ Reading readAsEucJp(std::string_view judged, bool toTheEnd) {
             continue;
         }
         ++reading.characters;
-        reading.likeliness += first == 0x8E ? 2 : likeliness(c);  // half-width katakana are written on purpose here
+        reading.likeliness += first == 0x8E ? 1 : likeliness(c);  // half-width katakana: rare, but meant
         judged.remove_prefix(length);
     }
     return reading;
@@ -237,15 +249,16 @@ std::pair<std::uint64_t, std::uint64_t> linesEachWay(std::string_view judged, bo
 bool looksLikeUtf8(const Reading& utf8, const Reading& shiftJis, std::string_view judged, bool toTheEnd) {
     if (utf8.characters == 0) return false;
     if (utf8.bad == 0 && shiftJis.bad > 0) return true;
-    // Neither reading holds throughout: UTF-8 where it has few bad bytes for its characters, or fewer than
-    // Shift-JIS, or as many and likelier characters, or where more of the lines are UTF-8 than Shift-JIS.
+    // UTF-8 does not hold throughout. Where it has a stray byte or two (a short line, say): UTF-8 if its
+    // characters are likelier, each bad byte an unlikely character. Where Shift-JIS fails too: UTF-8 where it
+    // has few bad bytes for its characters, or fewer than Shift-JIS, or where more of the lines are UTF-8.
     if (utf8.bad > 0) {
-        if (shiftJis.bad == 0) return false;
-        if (utf8.bad * kGoodPerStrayByte <= utf8.characters || utf8.bad < shiftJis.bad) return true;
-        // As many each way (a short line with one stray byte, say): the likelier characters.
-        if (utf8.bad == shiftJis.bad && utf8.likeliness * shiftJis.characters > shiftJis.likeliness * utf8.characters) {
+        if (utf8.bad <= 2 && utf8.likeliness * (shiftJis.characters + shiftJis.bad) >
+                                 shiftJis.likeliness * (utf8.characters + utf8.bad)) {
             return true;
         }
+        if (shiftJis.bad == 0) return false;
+        if (utf8.bad * kGoodPerStrayByte <= utf8.characters || utf8.bad < shiftJis.bad) return true;
         const auto [utf8Lines, shiftJisLines] = linesEachWay(judged, toTheEnd);
         return utf8Lines > shiftJisLines;
     }
@@ -274,7 +287,7 @@ Judgement judge(std::string_view judged, bool toTheEnd) {
         const Reading euc = readAsEucJp(judged, toTheEnd);
         // EUC-JP's kana read as Shift-JIS are half-width katakana and marks: the marks count for nothing.
         const std::uint64_t shiftJisLikeliness =
-            shiftJis.likeliness - std::min(shiftJis.likeliness, 2 * shiftJis.halfWidthMarks);
+            shiftJis.likeliness - std::min(shiftJis.likeliness, 3 * shiftJis.halfWidthMarks);
         // EUC-JP text is mostly kana and common kanji; Shift-JIS that happens to be valid EUC-JP reads as rare kanji.
         // A stray byte is borne as in UTF-8.
         if (euc.bad * kGoodPerStrayByte <= euc.characters && euc.characters > 0 && euc.likeliness > euc.characters &&

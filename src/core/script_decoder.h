@@ -42,7 +42,11 @@ inline constexpr std::size_t kStartBytes = 1024;
 // - or are valid in both, and their characters read as UTF-8 are likelier,
 //   on the whole, in a script than read as Shift-JIS: kana, common kanji
 //   and the letters of other languages over rare kanji, kanji Shift-JIS
-//   lacks, and a half-width katakana or two alone. A tie is Shift-JIS.
+//   lacks, a half-width katakana or two alone, and kanji whose two bytes are
+//   the lead and a continuation byte of a UTF-8 character (what UTF-8 read
+//   as Shift-JIS is half made of). A tie is Shift-JIS.
+// A stray byte or two in UTF-8 weighs as an unlikely character: a short line
+// with a pasted quote is UTF-8 if its characters are likelier that way.
 // A sequence cut by the end of the judged bytes is no evidence either way;
 // one cut by the end of the script is a byte that cannot be read.
 // Everything else is Shift-JIS, whose bytes then reach the rows unchanged.
