@@ -65,6 +65,11 @@ EMSCRIPTEN_KEEPALIVE int taletab_encoding_doubtful(const taletab::Converter* con
     return converter->encodingDoubtful() ? 1 : 0;
 }
 
+// 1 where a script's first bytes are UTF-16 without a byte order mark (which has NUL bytes).
+EMSCRIPTEN_KEEPALIVE int taletab_utf16_without_mark(const char* bytes, int size) {
+    return taletab::isUtf16WithoutMark({bytes, static_cast<std::size_t>(size)}) ? 1 : 0;
+}
+
 // Counts as doubles, which JavaScript reads as numbers (exact below 2^53).
 EMSCRIPTEN_KEEPALIVE double taletab_rows(const taletab::Converter* converter) {
     return static_cast<double>(converter->rows());

@@ -5,7 +5,8 @@
 
 // Where the file says it is no script, nothing is converted: an empty file,
 // or one with a NUL byte among its first bytes (as every image, archive or
-// word processor's document has), unless it is UTF-16, whose text has them.
+// word processor's document has), unless it is UTF-16, whose text has them
+// (with its mark, or without it as the decoder tells it).
 // (Even after a 0x1A: a PNG image has one before its first NUL.)
 const SNIFFED_BYTES = 8192;
 // The page's bytes are moved out of the JavaScript heap into a Blob this often.
@@ -16,10 +17,21 @@ const PREVIEW_BYTES = 1024 * 1024;
 const FEED_BYTES = 1024 * 1024;
 const ENCODINGS = ['Shift-JIS', 'UTF-8', 'UTF-16', 'UTF-16', 'EUC-JP', 'ISO-2022-JP'];
 
-function notAScript(head) {
+function notAScript(taletab, head) {
   if (head.length === 0) return 'empty';
   const utf16 = head.length >= 2 && ((head[0] === 0xff && head[1] === 0xfe) || (head[0] === 0xfe && head[1] === 0xff));
-  return !utf16 && head.includes(0) ? 'binary' : null;
+  return !utf16 && head.includes(0) && !utf16WithoutMark(taletab, head) ? 'binary' : null;
+}
+
+// UTF-16 without its mark, as the module's decoder tells it from the first bytes.
+function utf16WithoutMark(taletab, head) {
+  const pointer = taletab._malloc(head.length);
+  try {
+    taletab.HEAPU8.set(head, pointer);
+    return taletab._taletab_utf16_without_mark(pointer, head.length) === 1;
+  } finally {
+    taletab._free(pointer);
+  }
 }
 
 // Copies a JavaScript string into the module's memory as UTF-16 code units.
@@ -38,7 +50,7 @@ function utf16In(taletab, text) {
 // file that is no script.
 async function convertScript(taletab, file, details, onProgress = () => {}) {
   const head = new Uint8Array(await file.slice(0, SNIFFED_BYTES).arrayBuffer());
-  const refused = notAScript(head);
+  const refused = notAScript(taletab, head);
   if (refused) return {error: refused};
 
   const type = 'text/html;charset=Shift_JIS';

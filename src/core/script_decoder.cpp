@@ -362,6 +362,10 @@ constexpr std::size_t kUtf16PairsSize = std::size_t{1} << 16;
 
 }  // namespace
 
+bool isUtf16WithoutMark(std::string_view start) {
+    return markAtStart(start).length == 0 && utf16WithoutMark(start.substr(0, kStartBytes)) != ScriptEncoding::kShiftJis;
+}
+
 std::string_view encodingName(ScriptEncoding encoding) {
     switch (encoding) {
         case ScriptEncoding::kShiftJis:

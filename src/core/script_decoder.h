@@ -90,6 +90,11 @@ inline constexpr std::size_t kStartBytes = 1024;
 // The encoding's usual name: "Shift-JIS", "UTF-8", "UTF-16", "EUC-JP", "ISO-2022-JP".
 std::string_view encodingName(ScriptEncoding encoding);
 
+// Whether a script's first bytes (kStartBytes, or all of a shorter script)
+// are UTF-16 without a mark, as the decoder tells them: for a front end that
+// refuses files with NUL bytes, which such a script has.
+bool isUtf16WithoutMark(std::string_view start);
+
 class ScriptDecoder {
 public:
     explicit ScriptDecoder(ScriptReader::RowHandler onRow);

@@ -67,6 +67,11 @@ def scripts():
         ("markup, two TABs, empty lines", b"<b>A&amp;B</b>\t<i>x</i>\ty\r\n\r\n\t\r\nheading only\r\n"),
         ("only a 0x1A", b"\x1a"),
         ("judged by products past 32 bits", b"x\t\xdc\xa1" + b"\xc3\xa1" * 32767 + b"\r\n"),
+        ("example in EUC-JP", unicode_of(SCENE).encode("euc_jp")),
+        ("example in ISO-2022-JP", unicode_of(SCENE).encode("iso2022_jp")),
+        ("example in UTF-16 without the mark", unicode_of(SCENE).encode("utf-16-le")),
+        ("text typed on a Mac", "ハ\u309aルカ\tか\u3099う\u3099\r\n".encode("utf-8")),
+        ("UTF-8 files joined with a Shift-JIS one", utf8 * 3 + SCENE),
     ]
     return cases
 
