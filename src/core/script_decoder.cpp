@@ -590,7 +590,8 @@ const Byte* ScriptDecoder::convertEucJp(const Byte* in, const Byte* end, char*& 
         if (in == end) break;
         const Byte first = *in;
         if (first < 0x80) {
-            *out++ = static_cast<char>(*in++);
+            // Between runs mostly a TAB or a line end, as in UTF-8.
+            while (in != end && *in < 0x80) *out++ = static_cast<char>(*in++);
             continue;
         }
         const std::ptrdiff_t length = first == 0x8F ? 3 : first == 0x8E || first >= 0xA1 ? 2 : 1;
