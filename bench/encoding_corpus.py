@@ -16,9 +16,9 @@ is held to, each beside its goal:
 - UTF-8 documents, and one-row scripts, with one stray byte (a cp1252 quote,
   a Latin-1 letter, a character cut short), and documents of two-byte
   characters only (Greek, Cyrillic), taken for another encoding;
-- UTF-8 dialogue scripts with a Shift-JIS one joined after them: how many
-  are read as UTF-8, the encoding of most of their lines (the Shift-JIS
-  lines are then characters that cannot be read).
+- UTF-8 dialogue scripts with a shorter Shift-JIS one joined after them:
+  how many are read as UTF-8, the encoding of most of their lines (the
+  Shift-JIS lines are then characters that cannot be read).
 
 The text comes from these packages, which must be installed (apt-get install
 manpages-ja manpages-ja-dev debian-reference-ja maint-guide-ja edict kanjidic
@@ -69,7 +69,10 @@ def documents():
     yield "unicode-cldr-core", text_of_markup(Path("/usr/share/unicode/cldr/common/main/ja.xml").read_text("utf-8"))
     # Only gettext's own catalogues: the figures must not depend on what else is installed.
     for catalogue in sorted(Path("/usr/share/locale/ja/LC_MESSAGES").glob("gettext*.mo")):
-        source = subprocess.run(["msgunfmt", catalogue], capture_output=True).stdout.decode("utf-8", "replace")
+        source = subprocess.run(["msgunfmt", catalogue], capture_output=True).stdout
+        # In the catalogue's own character set (gettext's are EUC-JP), as its header names it.
+        charset = re.search(rb"charset=([-\w]+)", source)
+        source = source.decode(charset.group(1).decode() if charset else "utf-8", "replace")
         yield "gettext", "\n".join(re.findall(r'^msgstr(?:\[\d+\])? "(.*)"$', source, re.M))
 
 
@@ -197,10 +200,12 @@ def main():
     two_byte = [as_script(text) for _, text in two_byte_documents()]
     figures.append(("documents of two-byte characters only misread",
                     misread([t.encode() for t in two_byte], "UTF-8"), len(two_byte), 0))
-    # A quarter of the rows in Shift-JIS, joined after the UTF-8 ones.
+    # Three dialogue scripts in UTF-8 and one in Shift-JIS joined after them, where fewer of the rows are
+    # Shift-JIS (the scripts' lengths differ): read as UTF-8, the encoding of most lines.
     joined = [b"".join(d.encode() for d in dialogues[i:i + 3]) + shift_jis(dialogues[i + 3])
-              for i in range(0, len(dialogues) - 3, 4)]
-    figures.append(("UTF-8 dialogue scripts with a Shift-JIS one joined, not read as UTF-8",
+              for i in range(0, len(dialogues) - 3, 4)
+              if dialogues[i + 3].count("\n") < sum(d.count("\n") for d in dialogues[i:i + 3])]
+    figures.append(("UTF-8 dialogue scripts with a shorter Shift-JIS one joined, not read as UTF-8",
                     misread(joined, "UTF-8"), len(joined), 0))
 
     print("| what | misread | of | goal |")

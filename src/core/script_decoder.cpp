@@ -251,14 +251,18 @@ bool looksLikeUtf8(const Reading& utf8, const Reading& shiftJis, std::string_vie
     if (utf8.bad == 0 && shiftJis.bad > 0) return true;
     // UTF-8 does not hold throughout. Where it has a stray byte or two (a short line, say): UTF-8 if its
     // characters are likelier, each bad byte an unlikely character. Where Shift-JIS fails too: UTF-8 where it
-    // has few bad bytes for its characters, or fewer than Shift-JIS, or where more of the lines are UTF-8.
+    // has few bad bytes for its characters, or fewer than Shift-JIS. Either way, UTF-8 where more of the
+    // lines are UTF-8.
     if (utf8.bad > 0) {
         if (utf8.bad <= 2 && utf8.likeliness * (shiftJis.characters + shiftJis.bad) >
                                  shiftJis.likeliness * (utf8.characters + utf8.bad)) {
             return true;
         }
-        if (shiftJis.bad == 0) return false;
-        if (utf8.bad * kGoodPerStrayByte <= utf8.characters || utf8.bad < shiftJis.bad) return true;
+        if (shiftJis.bad > 0 && (utf8.bad * kGoodPerStrayByte <= utf8.characters || utf8.bad < shiftJis.bad)) {
+            return true;
+        }
+        // UTF-8 read as Shift-JIS may well hold throughout: UTF-8 lines joined with Shift-JIS ones are told
+        // line by line.
         const auto [utf8Lines, shiftJisLines] = linesEachWay(judged, toTheEnd);
         return utf8Lines > shiftJisLines;
     }
