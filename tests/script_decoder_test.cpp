@@ -342,6 +342,8 @@ const DetectionCase kDetectionCases[] = {
     // Short files: a lead byte the end cuts off counts against Shift-JIS
     utf8("a kanji of three bytes at the very end", "\xe4\xbe\x91", "\x98\xd0"),  // 侑
     utf8("one arrow", "\xe2\x86\x92", "\x81\xa8"),                             // →
+    // 丂, which Shift-JIS lacks: read as Shift-JIS, an unlikely kanji and a lead byte cut off
+    utf8("a kanji Shift-JIS lacks at the very end", "\xe4\xb8\x82", "&#x4E02;"),
 };
 
 class DetectionTest : public testing::TestWithParam<DetectionCase> {};
