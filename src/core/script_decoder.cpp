@@ -262,8 +262,12 @@ bool looksLikeUtf8(const Reading& utf8, const Reading& shiftJis, std::string_vie
             return true;
         }
         // UTF-8 read as Shift-JIS may well hold throughout: UTF-8 lines joined with Shift-JIS ones are told
-        // line by line.
-        const auto [utf8Lines, shiftJisLines] = linesEachWay(judged, toTheEnd);
+        // line by line, where bad bytes are not far more than good UTF-8 characters (as in Shift-JIS text).
+        if (utf8.bad > 4 * utf8.characters) return false;
+        // The first lines tell: reading every line again costs a Shift-JIS script's judging twice over.
+        constexpr std::size_t kVotedBytes = 16 * 1024;
+        const auto [utf8Lines, shiftJisLines] =
+            linesEachWay(judged.substr(0, kVotedBytes), toTheEnd && judged.size() <= kVotedBytes);
         return utf8Lines > shiftJisLines;
     }
     // Both readings hold: the one whose characters are likelier on the whole wins, Shift-JIS on a tie.
