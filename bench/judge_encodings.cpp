@@ -2,7 +2,7 @@
 // bench/encoding_corpus.py. Reads records from standard input, each a 4-byte
 // little-endian length and that many bytes of one script, and writes one
 // letter a record: S (Shift-JIS), 8 (UTF-8), L and B (UTF-16, little- and
-// big-endian).
+// big-endian), E (EUC-JP) and J (ISO-2022-JP).
 //
 //   judge_encodings < records > letters
 #include <cstdint>
@@ -20,7 +20,7 @@ int main() {
         taletab::ScriptDecoder decoder([](const taletab::ScriptRow&) {});
         decoder.feed(script);
         decoder.finish();
-        static constexpr char kLetters[] = {'S', '8', 'L', 'B'};
+        static constexpr char kLetters[] = {'S', '8', 'L', 'B', 'E', 'J'};
         std::putchar(kLetters[static_cast<int>(decoder.encoding())]);
     }
     return std::fflush(stdout) == 0 ? 0 : 1;

@@ -13,8 +13,8 @@ throwaway file of the page's size is written and deleted (on these virtual
 machines memory left free for a moment is handed back to the host, which
 alone can double the time of the next write).
 
-Then: the 16 MiB script as it is and saved as UTF-8 and as UTF-16, the
-three in the same paired rounds, each as a multiple of the Shift-JIS one's
+Then: the 16 MiB script as it is and saved as UTF-8, as UTF-16 and as
+EUC-JP, the four in the same paired rounds, each as a multiple of the Shift-JIS one's
 time and instructions; the decoder alone on each, in memory, and on the
 same characters cut again into lines all alike (bench/decode_time); the
 same conversions with the other core kept busy by a second process; a 2 KB
@@ -89,6 +89,14 @@ def utf16_form(source, name):
     path = WORK / name
     if not path.exists():
         path.write_bytes(b"\xff\xfe" + source.read_bytes().decode("cp932").encode("utf-16-le"))
+    return path
+
+
+def euc_form(source, name):
+    """The same script saved as EUC-JP, as older Unix and Mac editors save it."""
+    path = WORK / name
+    if not path.exists():
+        path.write_bytes(source.read_bytes().decode("cp932").encode("euc_jp"))
     return path
 
 
@@ -216,7 +224,7 @@ def twins_table(twins, counted, rounds):
     """The same script in each encoding, in the same paired rounds, against
     the first (Shift-JIS): the twins give the same page, so their times
     differ only by the conversion on the way."""
-    print("\nThe 16 MiB script saved three ways, in the same paired rounds:\n")
+    print("\nThe 16 MiB script saved four ways, in the same paired rounds:\n")
     print("| input | bytes | median s | × Shift-JIS twin | user s | instr/B | instructions × twin | peak KiB |")
     print("|---|---:|---:|---:|---:|---:|---:|---:|")
     commands = {label: f"{TALETAB} {script} {PAGE}" for label, script in twins}
@@ -282,7 +290,8 @@ def main():
     # twin; small enough for callgrind.
     twin = generated("script-16m.txt", 16 * MIB)
     sixteen = [("16 MiB script, Shift-JIS", twin), ("16 MiB script, UTF-8", utf8_form(twin, "script-16m-utf8.txt")),
-               ("16 MiB script, UTF-16", utf16_form(twin, "script-16m-utf16.txt"))]
+               ("16 MiB script, UTF-16", utf16_form(twin, "script-16m-utf16.txt")),
+               ("16 MiB script, EUC-JP", euc_form(twin, "script-16m-euc.txt"))]
     counted = {script: instructions(script) for _, script in sixteen}
     print(f"Machine: {machine()}; load average {load()}\n")
 

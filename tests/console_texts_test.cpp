@@ -40,6 +40,7 @@ TEST(ConsoleTextsTest, ByteCounts) {
         {"cause: read-only", texts::kCauseReadOnly, 35},
         {"cause: name too long", texts::kCauseNameTooLong, 33},
         {"cause: in use", texts::kCauseInUse, 37},
+        {"encoding doubtful", texts::kEncodingDoubtful, 67},
     };
     for (const auto& c : cases) EXPECT_EQ(c.text.size(), c.size) << c.label;
 }

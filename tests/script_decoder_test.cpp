@@ -82,6 +82,51 @@ std::string utf16Form(std::string_view utf8, bool bigEndian) {
     return utf16Bytes(units, bigEndian);
 }
 
+// The JIS X 0208 row and cell (1 to 94 each) of a Shift-JIS pair; row 0 for a pair beyond row 94.
+std::pair<unsigned, unsigned> rowAndCell(unsigned char lead, unsigned char trail) {
+    const unsigned row = (lead < 0xA0 ? lead - 0x81 : lead - 0xC1) * 2 + (trail >= 0x9F ? 2 : 1);
+    const unsigned cell = trail >= 0x9F ? trail - 0x9E : trail - 0x3F - (trail >= 0x80);
+    return {row <= 94 ? row : 0, cell};
+}
+
+// The same text saved as EUC-JP (`iso2022` false) or ISO-2022-JP, which
+// switches to JIS X 0208 and back to ASCII around each run of pairs.
+std::string jisForm(std::string_view shiftJis, bool iso2022) {
+    std::string out;
+    enum { kAscii, kPairs, kHalfWidth } set = kAscii;
+    const auto switchTo = [&](decltype(set) to) {
+        if (iso2022 && set != to) out += to == kAscii ? "\x1B(B" : to == kPairs ? "\x1B$B" : "\x1B(I";
+        set = to;
+    };
+    for (std::size_t at = 0; at < shiftJis.size();) {
+        const auto lead = static_cast<unsigned char>(shiftJis[at]);
+        if (lead < 0x80) {
+            switchTo(kAscii);
+            out += shiftJis[at++];
+        } else if (lead >= 0xA1 && lead <= 0xDF) {
+            switchTo(kHalfWidth);
+            out += iso2022 ? std::string{static_cast<char>(lead - 0x80)} : std::string{"\x8E"} + shiftJis[at];
+            ++at;
+        } else {
+            const auto [row, cell] = rowAndCell(lead, static_cast<unsigned char>(shiftJis[at + 1]));
+            if (row == 0) ADD_FAILURE() << "no JIS X 0208 form at " << at;
+            switchTo(kPairs);
+            const char offset = iso2022 ? 0x20 : static_cast<char>(0xA0);
+            out += static_cast<char>(row + offset);
+            out += static_cast<char>(cell + offset);
+            at += 2;
+        }
+    }
+    switchTo(kAscii);
+    return out;
+}
+
+std::string eucForm(std::string_view shiftJis) { return jisForm(shiftJis, false); }
+std::string isoForm(std::string_view shiftJis) { return jisForm(shiftJis, true); }
+
+// UTF-16 without the byte order mark, as some programs save it.
+std::string utf16FormWithoutMark(std::string_view utf8, bool bigEndian) { return utf16Form(utf8, bigEndian).substr(2); }
+
 std::string generated(std::uint64_t seed, std::size_t bytes) { return bench::generateScript(seed, bytes); }
 
 // Lines of ASCII only, about the given size, before whatever follows.
@@ -170,6 +215,19 @@ DetectionCase utf16(const char* label, std::string_view utf8, std::string sameAs
             bigEndian ? ScriptEncoding::kUtf16BigEndian : ScriptEncoding::kUtf16LittleEndian, std::move(sameAs)};
 }
 
+DetectionCase euc(const char* label, std::string shiftJis) {
+    return {label, eucForm(shiftJis), ScriptEncoding::kEucJp, shiftJis};
+}
+
+DetectionCase iso(const char* label, std::string shiftJis) {
+    return {label, isoForm(shiftJis), ScriptEncoding::kIso2022Jp, shiftJis};
+}
+
+DetectionCase utf16WithoutMark(const char* label, const std::string& shiftJis, bool bigEndian) {
+    return {label, utf16FormWithoutMark(utf8Form(shiftJis), bigEndian),
+            bigEndian ? ScriptEncoding::kUtf16BigEndian : ScriptEncoding::kUtf16LittleEndian, shiftJis};
+}
+
 const std::string kExample = example();
 // A UTF-8 script with one byte that is no UTF-8 (0xFF) at a line's start past the judged bytes, or among them.
 const std::string kLonger = generated(8, 160 * 1024);
@@ -200,8 +258,9 @@ const DetectionCase kDetectionCases[] = {
     // 縺 (E3 81) is also the start of a three-byte UTF-8 character, cut by the end
     shiftJis("one kanji at the very end", "\xe3\x81"),
     shiftJis("one kanji after ASCII, at the very end", "a\tb\r\nc\t\xe3\x81"),
-    // 縺０縺: the first four bytes are also UTF-8 ("あO"), the last two begin a character
-    shiftJis("kanji that read as UTF-8 but for the very end", "\xe3\x81\x82\x4f\xe3\x81"),
+    // 縺０縺, or "あO" in UTF-8 and a character the end cuts short: the cut counts against Shift-JIS as
+    // much as against UTF-8, and the kana is likelier than kanji made of UTF-8's bytes
+    utf8("UTF-8 cut short by the very end", "\xe3\x81\x82\x4f\xe3\x81", "\x82\xa0O&#xFFFD;&#xFFFD;"),
     shiftJis("300 KiB of ASCII before the first Japanese", asciiLines(300 * 1024) + kExample),
     // Short Shift-JIS that is valid UTF-8 too: the likelier reading is Shift-JIS
     shiftJis("a rare kanji and a common one that read as UTF-8", "A\t\xe8\x87\x92\x6c\n"),  // 閾値
@@ -209,6 +268,8 @@ const DetectionCase kDetectionCases[] = {
     shiftJis("half-width katakana before kanji", "\xdb\xb0\xd9\x88\xea\x97\x97\r\n"),          // ﾛｰﾙ一覧
     shiftJis("plain ASCII", "Narrator\tplain text\r\n"),
     shiftJis("a cut byte order mark", "\xEF\xBB"),
+    // Judged by products past 2^32: 65534 x 65536 for UTF-8 against 131072 x 32768 for Shift-JIS
+    shiftJis("a judging whose products pass 32 bits", "x\t\xDC\xA1" + repeated("\xC3\xA1", 32767) + "\r\n"),
 
     // UTF-8 is recognised, with or without the byte order mark
     utf8("the example in UTF-8", utf8Form(kExample), kExample),
@@ -252,6 +313,37 @@ const DetectionCase kDetectionCases[] = {
     shiftJis("the UTF-16 mark after ASCII is no mark", "a\r\n\xFF\xFE"),
     // Nothing after a 0x1A counts, not even for the encoding: あ in UTF-8 after it
     shiftJis("0x1A before the first byte beyond ASCII", "a\tb\r\n\x1a\xE3\x81\x82\r\n"),
+
+    // EUC-JP and ISO-2022-JP, converted by row and cell
+    euc("the example in EUC-JP", kExample),
+    euc("generated seed 1 in EUC-JP", generated(1, 64 * 1024)),
+    euc("generated seed 5, short, in EUC-JP", generated(5, 200)),
+    euc("generated seed 6, one line, in EUC-JP", generated(6, 60)),
+    euc("300 KiB of ASCII before the first Japanese, in EUC-JP", asciiLines(300 * 1024) + kExample),
+    euc("EUC-JP's half-width katakana", "\xca\xd9\xb6\t\x82\xb1\x82\xf1\x82\xc9\x82\xbf\x82\xcd\r\n"),  // ﾊﾙｶ	こんにちは
+    {"EUC-JP's supplementary kanji", "\xa4\xa2\xa4\xa4\xa4\xa6\t\x8f\xb0\xa1\x8f\xd4\xe3\r\n", ScriptEncoding::kEucJp,
+     "\x82\xa0\x82\xa2\x82\xa4\t&#x4E02;\xed\x40\r\n"},  // あいう	丂纊: one Shift-JIS lacks, one it has
+    iso("the example in ISO-2022-JP", kExample),
+    iso("generated seed 1 in ISO-2022-JP", generated(1, 64 * 1024)),
+    iso("generated seed 6, one line, in ISO-2022-JP", generated(6, 60)),
+    iso("ISO-2022-JP's half-width katakana", "\xca\xd9\xb6\t\x82\xb1\x82\xf1\r\n"),
+    {"ISO-2022-JP's supplementary kanji", "a\t\x1B$(D\x30\x21\x54\x63\x1B(B\r\n", ScriptEncoding::kIso2022Jp,
+     "a\t&#x4E02;\xed\x40\r\n"},
+    shiftJis("an ESC that switches to no set", "\x1B[1mbold\x1B[0m\r\n"),
+
+    // UTF-16 without its mark, when the first bytes leave no doubt
+    utf16WithoutMark("the example in UTF-16 without the mark", kExample, false),
+    utf16WithoutMark("the example in big-endian UTF-16 without the mark", kExample, true),
+    utf16WithoutMark("generated seed 5, short, in UTF-16 without the mark", generated(5, 200), false),
+    utf16WithoutMark("one line of UTF-16 without the mark", "\x83\x6e\x83\x8b\x83\x4a\t\x82\xa0\r\n", false),
+    shiftJis("NUL bytes in Shift-JIS", "\x82\xa0\0\t\x82\xa2\0\r\n"s),
+    shiftJis("UTF-16 without a line end or TAB is not taken for it", "a\0b\0c\0"s),
+
+    // Short files: a lead byte the end cuts off counts against Shift-JIS
+    utf8("a kanji of three bytes at the very end", "\xe4\xbe\x91", "\x98\xd0"),  // 侑
+    utf8("one arrow", "\xe2\x86\x92", "\x81\xa8"),                             // →
+    // 丂, which Shift-JIS lacks: read as Shift-JIS, an unlikely kanji and a lead byte cut off
+    utf8("a kanji Shift-JIS lacks at the very end", "\xe4\xb8\x82", "&#x4E02;"),
 };
 
 class DetectionTest : public testing::TestWithParam<DetectionCase> {};
@@ -301,6 +393,14 @@ const ConversionCase kConversionCases[] = {
     {"emoji and heart", kBom + "a\t😀♡\r\n", {{"a", "&#x1F600;&#x2661;"}}},
     {"accented letter", kBom + "café\r\n", {{"caf&#xE9;", kFiller}}},
     {"a second mark is a character", kBom + kBom + "a\r\n", {{"&#xFEFF;a", kFiller}}},
+
+    // Text typed on a Mac: a kana and a sound mark after it are the kana they stand for, where Shift-JIS has it
+    {"kana and sound marks composed", kBom + "か\u3099ハ\u309Aス停\tウ\u3099ゝ\u3099\r\n",
+     {{"\x82\xaa\x83\x70\x83\x58\x92\xe2", "\x83\x94\x81\x55"}}},
+    {"sound marks that compose nothing", kBom + "\u3099う\u3099\u3099ｶ\u3099\tあ\t\u309A\r\n",
+     {{"&#x3099;\x82\xa4&#x3099;&#x3099;\xb6&#x3099;", "&#x309A;"}}},
+    {"a sound mark after a character that cannot be read", kBom + "\xff\u3099\xef\xa3\xb3\u3099\r\n",
+     {{"&#xFFFD;&#x3099;\xff&#x3099;", kFiller}}},
 
     // Each byte that begins no valid character becomes U+FFFD
     {"bytes that are never UTF-8", kBom + "a\xFF\xFE\xC0\xC1\xF5 \r\n",
@@ -394,6 +494,11 @@ TEST(UnreadableTest, CharactersThatCannotBeReadAreCounted) {
         {"the character of the byte FF after a stray byte", kBom + "\x92\xEF\xA3\xB3\r\n",
          {{"&#xFFFD;\xFF", kFiller}}, 1},
         {"a whole UTF-16 script", utf16Form(utf8Form(kExample), false), readerRows(kExample), 0},
+        // あ sixteen times in EUC-JP, then a pair JIS X 0208 leaves empty and a byte that begins nothing
+        {"EUC-JP's empty cells and stray bytes", repeated("\xa4\xa2", 16) + "\t\xa2\xaf\xff\r\n",
+         {{repeated("\x82\xa0", 16), "&#xFFFD;&#xFFFD;"}}, 2},
+        {"ISO-2022-JP's empty cells and a byte without its pair", "\x1B$B\x24\x22\x22\x2F\x24\t\x1B(Bx\r\n",
+         {{"\x82\xa0&#xFFFD;&#xFFFD;", "x"}}, 2},
     };
     for (const auto& c : cases) {
         for (std::size_t blockSize : {0, 1, 2, 3, 5, 7}) {
@@ -425,9 +530,9 @@ struct Twins {
 // that cannot be read.
 Twins twins(std::u16string_view units, bool oddByte = false) {
     Twins out{utf16Bytes(units, false), utf16Bytes(units, true), kBom, ""};
-    const std::u32string text = unicode::fromUtf16(units);
-    for (const char32_t c : text) {
-        appendUtf8(out.utf8, c);
+    for (const char32_t c : unicode::fromUtf16(units)) appendUtf8(out.utf8, c);
+    // The Shift-JIS text has a kana and a sound mark after it composed.
+    for (const char32_t c : unicode::composedKana(unicode::fromUtf16(units))) {
         char form[unicode::kLongestReference];
         std::size_t length = cp932::encode(c, form);
         if (length == 0) length = unicode::writeReference(c, form);
@@ -512,10 +617,63 @@ TEST(TwinTest, UnicodeFormsGiveTheRowsOfTheShiftJisText) {
         {"two bytes in UTF-8 with a Shift-JIS pair", u"\x03B1\x0416\t\x00A7\r\n", false},
         {"the forms several code points share", u"\x301C\x2016\x2212\x2014\t\xFF5E\x2225\xFF0D\x2015\r\n", false},
         {"nothing but the mark", u"", false},
+        // Text typed on a Mac, composed; a sound mark after a TAB, a line end or a NUL composes nothing
+        {"kana and sound marks", u"\x30CF\x309A\x30B9\t\x304B\x3099\x3046\x3099\r\n\x3099\x304B\0\x3099\t\x3099"s, false},
     };
     std::vector<std::size_t> blockSizes = {0, 64};
     for (std::size_t size = 1; size <= 16; ++size) blockSizes.push_back(size);
     for (const auto& c : cases) expectTwinsRead(twins(c.units, c.oddByte), blockSizes, c.label);
+}
+
+// A decision on thin or conflicting evidence is doubtful, and says so; a
+// clear one, or one by a byte order mark, never.
+TEST(DoubtTest, SaysWhenTheEncodingMayBeWrong) {
+    const std::string joined = repeated(utf8Form(kExample), 3) + kExample;
+    const struct {
+        const char* label;
+        std::string script;
+        ScriptEncoding encoding;
+        bool doubtful;
+    } cases[] = {
+        {"Shift-JIS", kExample, ScriptEncoding::kShiftJis, false},
+        {"UTF-8", utf8Form(kExample), ScriptEncoding::kUtf8, false},
+        {"UTF-16 without the mark", utf16FormWithoutMark(utf8Form(kExample), false),
+         ScriptEncoding::kUtf16LittleEndian, false},
+        {"EUC-JP", eucForm(kExample), ScriptEncoding::kEucJp, false},
+        {"ISO-2022-JP", isoForm(kExample), ScriptEncoding::kIso2022Jp, false},
+        {"one kanji in Shift-JIS", "\x88\xea\r\n", ScriptEncoding::kShiftJis, false},
+        {"a short UTF-8 line with a stray byte", "\xe3\x81\x82\xe3\x81\x84\x92\r\n", ScriptEncoding::kUtf8, true},
+        {"a UTF-8 script with a stray byte", "\x92" + utf8Form(kExample), ScriptEncoding::kUtf8, false},
+        {"plain ASCII with terminal escapes", "\x1B[1mbold\x1B[0m\r\n", ScriptEncoding::kShiftJis, false},
+        {"two kanji that read well both ways", "A\t\xe8\x87\x92\x6c\n", ScriptEncoding::kShiftJis, true},
+        {"UTF-8 files joined with a Shift-JIS one", joined, ScriptEncoding::kUtf8, true},
+        {"UTF-32", "\x42\x30\0\0\x09\0\0\0\x44\x30\0\0\x0a\0\0\0"s, ScriptEncoding::kShiftJis, true},
+        {"the UTF-8 mark before Shift-JIS", kBom + kExample, ScriptEncoding::kUtf8, false},
+    };
+    for (const auto& c : cases) {
+        for (std::size_t blockSize : {std::size_t{0}, std::size_t{1}, std::size_t{7}, std::size_t{4096}}) {
+            ScriptDecoder decoder([](const ScriptRow&) {});
+            const std::size_t size = blockSize == 0 ? c.script.size() + 1 : blockSize;
+            for (std::size_t at = 0; at < c.script.size(); at += size) decoder.feed(std::string_view(c.script).substr(at, size));
+            decoder.finish();
+            EXPECT_EQ(decoder.encoding(), c.encoding) << c.label << ", block size " << blockSize;
+            EXPECT_EQ(decoder.doubtful(), c.doubtful) << c.label << ", block size " << blockSize;
+        }
+    }
+}
+
+// Files joined, a UTF-8 one three times and a Shift-JIS one: read as UTF-8,
+// the Shift-JIS lines' bytes are characters that cannot be read, and counted.
+TEST(DoubtTest, JoinedFilesAreReadTheMajoritysWay) {
+    Rows rows;
+    ScriptDecoder decoder([&rows](const ScriptRow& row) { rows.emplace_back(std::string(row.name), std::string(row.text)); });
+    decoder.feed(repeated(utf8Form(kExample), 3) + kExample);
+    decoder.finish();
+    const Rows example = readerRows(kExample);
+    ASSERT_EQ(rows.size(), 4 * example.size());
+    EXPECT_EQ(Rows(rows.begin(), rows.begin() + 3 * example.size()), readerRows(repeated(kExample, 3)));
+    EXPECT_GT(decoder.unreadable(), 0u);
+    EXPECT_EQ(decoder.unreadable(), replacementsIn(Rows(rows.begin() + 3 * example.size(), rows.end())));
 }
 
 // A long text of every kind of character, converted a piece at a time: a

@@ -75,6 +75,15 @@ TEST(Unicode, EncodesWhatItDecodes) {
     }
 }
 
+// A name typed on a Mac: a kana and the sound mark after it become the kana
+// they stand for where Shift-JIS has it; anything else stays as it is.
+TEST(Unicode, ComposesKanaAndSoundMarks) {
+    EXPECT_EQ(unicode::composedKana(U"\u30CF\u309A\u30B9\u505C"), U"\u30D1\u30B9\u505C");      // パス停
+    EXPECT_EQ(unicode::composedKana(U"\u304B\u3099\u30A6\u3099\u30FD\u3099"), U"\u304C\u30F4\u30FE");  // がヴヾ
+    EXPECT_EQ(unicode::composedKana(U"\u3046\u3099\u30EF\u3099"), U"\u3046\u3099\u30EF\u3099");  // ゔ, ヷ: no Shift-JIS
+    EXPECT_EQ(unicode::composedKana(U"\u3099\u304C\u3099a\u309A\uFF76\u3099"), U"\u3099\u304C\u3099a\u309A\uFF76\u3099");
+}
+
 TEST(Unicode, Utf16BothWays) {
     std::u16string units;
     for (char32_t codePoint : {U'a', U'\u53f0', U'\U0001f600', U'\U0010ffff'}) appendUtf16(units, codePoint);

@@ -84,9 +84,19 @@ EMSCRIPTEN_KEEPALIVE int taletab_done(const taletab::Converter* converter) { ret
 
 EMSCRIPTEN_KEEPALIVE int taletab_finish(taletab::Converter* converter) { return converter->finish() ? 1 : 0; }
 
-// 0 Shift-JIS, 1 UTF-8, 2 UTF-16 little-endian, 3 UTF-16 big-endian.
+// 0 Shift-JIS, 1 UTF-8, 2 UTF-16 little-endian, 3 UTF-16 big-endian, 4 EUC-JP, 5 ISO-2022-JP.
 EMSCRIPTEN_KEEPALIVE int taletab_encoding(const taletab::Converter* converter) {
     return static_cast<int>(converter->encoding());
+}
+
+// 1 where the encoding was judged on thin or conflicting evidence: the page may be garbled.
+EMSCRIPTEN_KEEPALIVE int taletab_encoding_doubtful(const taletab::Converter* converter) {
+    return converter->encodingDoubtful() ? 1 : 0;
+}
+
+// 1 where a script's first bytes are UTF-16 without a byte order mark (which has NUL bytes).
+EMSCRIPTEN_KEEPALIVE int taletab_utf16_without_mark(const char* bytes, int size) {
+    return taletab::isUtf16WithoutMark({bytes, static_cast<std::size_t>(size)}) ? 1 : 0;
 }
 
 // Counts as doubles, which JavaScript reads as numbers (exact below 2^53).

@@ -7,7 +7,8 @@
 
 // Where the file says it is no script, nothing is converted: an empty file,
 // or one with a NUL byte among its first bytes (as every image, archive or
-// word processor's document has), unless it is UTF-16, whose text has them.
+// word processor's document has), unless it is UTF-16, whose text has them
+// (with its mark, or without it as the decoder tells it).
 // (Even after a 0x1A: a PNG image has one before its first NUL.)
 const SNIFFED_BYTES = 8192;
 // The page's bytes are moved out of the JavaScript heap into a Blob this often.
@@ -15,14 +16,25 @@ const BLOB_PART_BYTES = 16 * 1024 * 1024;
 // The script goes into the module's memory this much at a time.
 const FEED_BYTES = 1024 * 1024;
 const PAGE_TYPE = 'text/html;charset=Shift_JIS';
-const ENCODINGS = ['Shift-JIS', 'UTF-8', 'UTF-16', 'UTF-16'];
+const ENCODINGS = ['Shift-JIS', 'UTF-8', 'UTF-16', 'UTF-16', 'EUC-JP', 'ISO-2022-JP'];
 const NO_DETAILS = {title: '', author: '', address: ''};
 
 // 'empty' or 'binary' for the first SNIFFED_BYTES of a file that is no script.
-function notAScript(head) {
+function notAScript(taletab, head) {
   if (head.length === 0) return 'empty';
   const utf16 = head.length >= 2 && ((head[0] === 0xff && head[1] === 0xfe) || (head[0] === 0xfe && head[1] === 0xff));
-  return !utf16 && head.includes(0) ? 'binary' : null;
+  return !utf16 && head.includes(0) && !utf16WithoutMark(taletab, head) ? 'binary' : null;
+}
+
+// UTF-16 without its mark, as the module's decoder tells it from the first bytes.
+function utf16WithoutMark(taletab, head) {
+  const pointer = taletab._malloc(head.length);
+  try {
+    taletab.HEAPU8.set(head, pointer);
+    return taletab._taletab_utf16_without_mark(pointer, head.length) === 1;
+  } finally {
+    taletab._free(pointer);
+  }
 }
 
 // What a file's first bytes say it may be besides a script: 'document' (a
@@ -109,8 +121,9 @@ class Conversion {
     return taletab._taletab_done(converter) === 1;
   }
 
-  // {rows, encoding, rowCount, unreadable, noTab}: rows the page's rows as a
-  // Blob, noTab whether no line had a TAB (all headings, none spoken).
+  // {rows, encoding, doubtful, rowCount, unreadable, noTab}: rows the page's rows as a
+  // Blob, doubtful whether the encoding was judged on thin or conflicting evidence,
+  // noTab whether no line had a TAB (all headings, none spoken).
   finish() {
     const {taletab, converter} = this;
     taletab._taletab_finish(converter);
@@ -120,6 +133,7 @@ class Conversion {
     return {
       rows: whole.slice(head.length, whole.size - foot.length),
       encoding: ENCODINGS[taletab._taletab_encoding(converter)],
+      doubtful: taletab._taletab_encoding_doubtful(converter) === 1,
       rowCount: taletab._taletab_rows(converter),
       unreadable: taletab._taletab_unreadable(converter),
       noTab: !this.sawTab,
@@ -139,7 +153,7 @@ class Conversion {
 // unreadable}, page a Blob of type text/html;charset=Shift_JIS, or to
 // {error: 'empty' | 'binary'} for a file that is no script.
 async function convertScript(taletab, file, details) {
-  const refused = notAScript(new Uint8Array(await file.slice(0, SNIFFED_BYTES).arrayBuffer()));
+  const refused = notAScript(taletab, new Uint8Array(await file.slice(0, SNIFFED_BYTES).arrayBuffer()));
   if (refused) return {error: refused};
   const conversion = new Conversion(taletab);
   try {

@@ -23,6 +23,7 @@
       language: 'English',
       summary: (r) => `${r.encoding} として読み、${r.rowCount.toLocaleString('ja')} 行にしました。`,
       unreadable: (n) => `読めない文字が ${n.toLocaleString('ja')} 個ありました（� で示します）。`,
+      doubtful: (encoding) => `文字コードは ${encoding} と判断して読みましたが、違うかもしれません。`,
       partial: (shown, whole) => `プレビューはページの先頭 ${shown} だけです。保存されるページは全部（${whole}）です。`,
       empty: 'このファイルは空で、脚本の行がありません。ページは作りませんでした。',
       binary: 'このファイルは脚本（テキストファイル）ではないようです。ページは作りませんでした。',
@@ -63,6 +64,7 @@
       language: '日本語',
       summary: (r) => `Read as ${r.encoding}: ${r.rowCount.toLocaleString('en')} rows.`,
       unreadable: (n) => `${n.toLocaleString('en')} characters could not be read (shown as �).`,
+      doubtful: (encoding) => `The script was taken to be ${encoding}, which may be wrong.`,
       partial: (shown, whole) => `The preview shows the first ${shown} of the page only. The saved page is whole (${whole}).`,
       empty: 'This file is empty: it has no lines of a script. No page was made.',
       binary: 'This file does not look like a script (a text file). No page was made.',
@@ -153,7 +155,8 @@
     if (!converted) $('warnings').replaceChildren();
     previewNote.hidden = !(converted && converted.rows.size > PREVIEW_BYTES);
     if (converted) {
-      summary.textContent = texts.summary(converted) + (converted.unreadable ? ` ${texts.unreadable(converted.unreadable)}` : '');
+      summary.textContent = texts.summary(converted) + (converted.unreadable ? ` ${texts.unreadable(converted.unreadable)}` : '') +
+        (converted.doubtful ? ` ${texts.doubtful(converted.encoding)}` : '');
       const warnings = [converted.like !== 'document' && converted.like, converted.noTab && 'noTab'].filter(Boolean);
       $('warnings').replaceChildren(...warnings.map((warning) => {
         const item = document.createElement('li');

@@ -21,7 +21,7 @@ const handlers = {
     const bytes = new Uint8Array(block);
     if (!conversion) {
       const head = bytes.subarray(0, SNIFFED_BYTES);
-      const refused = notAScript(head);
+      const refused = notAScript(taletab, head);
       const like = looksLike(head);
       // A word processor's document is told apart from other files that are no script.
       if (refused) return {refused: refused === 'binary' && like === 'document' ? 'document' : refused};

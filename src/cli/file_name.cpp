@@ -10,7 +10,8 @@ namespace taletab {
 
 namespace {
 
-FileName fromCodePoints(std::filesystem::path path, std::u32string_view codePoints) {
+FileName fromCodePoints(std::filesystem::path path, std::u32string_view typed) {
+    const std::u32string codePoints = unicode::composedKana(typed);  // a name typed on a Mac: が, not か and ゛
     FileName name{std::move(path), {}, pageText(codePoints), {}};
     for (const char32_t codePoint : codePoints) {
         unicode::appendUtf8(name.unicode, codePoint);

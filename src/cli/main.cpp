@@ -78,8 +78,10 @@ FileName besideScript(const FileName& script, const FileName& page) {
 enum class Outcome { kConverted, kReadFailed, kWriteFailed };
 
 // Writes the whole page. The page is put in place only when every byte of it has been written.
-// `unreadable` is set to the count of characters that could not be read.
-Outcome convert(std::FILE* script, PageFile& page, std::string_view title, std::uint64_t& unreadable) {
+// `unreadable` is set to the count of characters that could not be read; `doubtfulEncoding` to the
+// name of the encoding the script was read in where that may be wrong, and left empty elsewhere.
+Outcome convert(std::FILE* script, PageFile& page, std::string_view title, std::uint64_t& unreadable,
+                std::string& doubtfulEncoding) {
     // The page's writer moves large blocks of its own; the stdio buffer would only add a copy.
     std::setvbuf(page.stream(), nullptr, _IONBF, 0);
     ThreadedSink sink([&page](std::string_view block) { return page.write(block); });
@@ -96,6 +98,7 @@ Outcome convert(std::FILE* script, PageFile& page, std::string_view title, std::
         if (got < 0) return Outcome::kReadFailed;
         written = converter.finish();
         unreadable = converter.unreadable();
+        if (converter.encodingDoubtful()) doubtfulEncoding = std::string(encodingName(converter.encoding()));
     } catch (const std::bad_alloc&) {
         return Outcome::kReadFailed;  // a line longer than the memory there is to hold it
     }
@@ -167,7 +170,8 @@ int runNamed(platform::Console& console, const std::vector<FileName>& names) {
         return kPageNotOpened;
     }
     std::uint64_t unreadable = 0;
-    switch (convert(scriptFile.get(), page, pageName.title, unreadable)) {
+    std::string doubtfulEncoding;
+    switch (convert(scriptFile.get(), page, pageName.title, unreadable, doubtfulEncoding)) {
         case Outcome::kReadFailed:
             console.print(texts::kScriptReadFailed, script);
             return kIoFailed;
@@ -181,6 +185,9 @@ int runNamed(platform::Console& console, const std::vector<FileName>& names) {
     if (unreadable > 0) {
         const std::string count = std::to_string(unreadable);  // ASCII digits: the same in every form of a name
         console.print(texts::kUnreadable, fileNameFromBytes(count, count));
+    }
+    if (!doubtfulEncoding.empty()) {
+        console.print(texts::kEncodingDoubtful, fileNameFromBytes(doubtfulEncoding, doubtfulEncoding));  // ASCII
     }
     console.print(texts::kDone);
     return kSuccess;

@@ -49,6 +49,9 @@ public:
 
     ScriptEncoding encoding() const { return decoder_.encoding(); }
     std::uint64_t rows() const { return rows_; }
+    // Whether the encoding was judged on thin or conflicting evidence, so
+    // that the page may be garbled: the user is to be told (script_decoder.h).
+    bool encodingDoubtful() const { return decoder_.doubtful(); }
     // Characters that could not be read, each "&#xFFFD;" in the page.
     std::uint64_t unreadable() const { return decoder_.unreadable(); }
 

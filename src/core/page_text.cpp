@@ -2,7 +2,9 @@
 
 namespace taletab {
 
-std::string pageText(std::u32string_view text) {
+// Both compose a kana and the sound mark after it first (unicode.h): a title or a name typed on a Mac.
+std::string pageText(std::u32string_view typed) {
+    const std::u32string text = unicode::composedKana(typed);
     std::string out;
     for (const char32_t codePoint : text) {
         char form[unicode::kLongestReference];
@@ -11,7 +13,8 @@ std::string pageText(std::u32string_view text) {
     return out;
 }
 
-std::string escapedPageText(std::u32string_view text) {
+std::string escapedPageText(std::u32string_view typed) {
+    const std::u32string text = unicode::composedKana(typed);
     std::string out;
     for (const char32_t codePoint : text) {
         switch (codePoint) {

@@ -20,6 +20,8 @@ inline char* writePageCharacter(char32_t codePoint, char* out) {
     return out + unicode::writeReference(codePoint, out);
 }
 
+// The text's forms, a kana and the sound mark after it (U+3099, U+309A:
+// text typed on a Mac) composed first where Shift-JIS has the kana (unicode.h).
 std::string pageText(std::u32string_view text);
 
 // The same, with & < > " as "&amp;" "&lt;" "&gt;" "&quot;": a value that the

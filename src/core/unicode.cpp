@@ -112,6 +112,37 @@ std::u32string fromUtf16(std::u16string_view units) {
     return codePoints;
 }
 
+char32_t composedKana(char32_t base, char32_t mark) {
+    // Each base kana and the kana it becomes with the mark, side by side.
+    static constexpr std::u32string_view kVoicedBases =
+        U"かきくけこさしすせそたちつてとはひふへほうゝカキクケコサシスセソタチツテトハヒフヘホウワヰヱヲヽ";
+    static constexpr std::u32string_view kVoiced =
+        U"がぎぐげござじずぜぞだぢづでどばびぶべぼゔゞガギグゲゴザジズゼゾダヂヅデドバビブベボヴヷヸヹヺヾ";
+    static constexpr std::u32string_view kSemiVoicedBases = U"はひふへほハヒフヘホ";
+    static constexpr std::u32string_view kSemiVoiced = U"ぱぴぷぺぽパピプペポ";
+    const bool voiced = mark == 0x3099;
+    if (!voiced && mark != 0x309A) return 0;
+    const std::size_t at = (voiced ? kVoicedBases : kSemiVoicedBases).find(base);
+    if (at == std::u32string_view::npos) return 0;
+    const char32_t composed = (voiced ? kVoiced : kSemiVoiced)[at];
+    char form[cp932::kMaxBytes];
+    return cp932::encode(composed, form) > 0 ? composed : 0;
+}
+
+std::u32string composedKana(std::u32string_view text) {
+    std::u32string out;
+    out.reserve(text.size());
+    for (const char32_t c : text) {
+        const char32_t composed = out.empty() ? 0 : composedKana(out.back(), c);
+        if (composed != 0) {
+            out.back() = composed;
+        } else {
+            out += c;
+        }
+    }
+    return out;
+}
+
 std::size_t writeReference(char32_t codePoint, char* out) {
     char digits[8];
     std::size_t count = 0;

@@ -43,6 +43,16 @@ inline char32_t fromSurrogates(char32_t high, char32_t low) {
     return 0x10000 + ((high - 0xD800) << 10) + (low - 0xDC00);
 }
 
+// Text typed on a Mac (NFD) writes が as か and the combining voiced sound
+// mark U+3099, and パ as ハ and the semi-voiced one, U+309A. The kana the
+// two stand for (NFC's), where code page 932 has it (it lacks ゔ and ヷ,
+// say); 0 where it has none or the base takes no such mark.
+inline bool isKanaSoundMark(char32_t c) { return c == 0x3099 || c == 0x309A; }
+char32_t composedKana(char32_t base, char32_t mark);
+
+// The text with each kana and sound mark after it composed, as above.
+std::u32string composedKana(std::u32string_view text);
+
 // How a character with no Shift-JIS form stands in the page: its numeric
 // character reference, "&#x1F600;" for U+1F600 (upper-case hex digits, no
 // leading zeros), which every browser shows as the character. Writes it to

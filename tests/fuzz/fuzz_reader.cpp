@@ -7,7 +7,9 @@
 // a byte order mark, so that the UTF-8 road is taken often; of the others,
 // half get a UTF-16 byte order mark, little- or big-endian, and are read as
 // UTF-16 (any bytes are: lone surrogates and an odd last byte included) and
-// must give the rows of the same text in UTF-8. The page fed in
+// must give the rows of the same text in UTF-8. Of the scripts left without
+// a mark, some are turned into EUC-JP or ISO-2022-JP, or into UTF-16 without
+// its mark, so that those roads are taken too. The page fed in
 // cuts goes through the threaded sink, the whole one straight to memory; a
 // title longer than the writer's buffer makes every page at least two
 // blocks, so that the rows pass through the writing thread.
@@ -102,6 +104,39 @@ std::string utf8Twin(std::string_view utf16, bool bigEndian) {
     return out;
 }
 
+// The bytes as EUC-JP (`iso2022` false) or ISO-2022-JP, read as code page 932 by JIS X 0208's row and cell
+// (half-width katakana as EUC-JP's 8E and a byte, ISO-2022-JP's ESC ( I); any other byte stays as it is.
+std::string asJis(std::string_view bytes, bool iso2022) {
+    std::string out;
+    std::string_view set = "\x1B(B";
+    const auto switchTo = [&](std::string_view to) {
+        if (iso2022 && to != set) out += to;
+        set = to;
+    };
+    for (std::size_t at = 0; at < bytes.size(); ++at) {
+        const auto lead = static_cast<unsigned char>(bytes[at]);
+        const auto trail = at + 1 < bytes.size() ? static_cast<unsigned char>(bytes[at + 1]) : 0;
+        const bool pair = ((lead >= 0x81 && lead <= 0x9F) || (lead >= 0xE0 && lead <= 0xEF)) && trail >= 0x40 &&
+                          trail <= 0xFC && trail != 0x7F;
+        if (lead >= 0xA1 && lead <= 0xDF) {
+            switchTo("\x1B(I");
+            out += iso2022 ? std::string{static_cast<char>(lead - 0x80)} : std::string{"\x8E"} + bytes[at];
+        } else if (pair) {
+            const unsigned row = (lead < 0xA0 ? lead - 0x81 : lead - 0xC1) * 2 + (trail >= 0x9F ? 2 : 1);
+            const unsigned cell = trail >= 0x9F ? trail - 0x9E : trail - 0x3F - (trail >= 0x80);
+            switchTo("\x1B$B");
+            const unsigned offset = iso2022 ? 0x20 : 0xA0;
+            out += static_cast<char>(row + offset);
+            out += static_cast<char>(cell + offset);
+            ++at;
+        } else {
+            switchTo("\x1B(B");
+            out += bytes[at];
+        }
+    }
+    return out;
+}
+
 // Whether the bytes are whole code page 932 characters, as a converted row must be.
 bool isShiftJis(std::string_view bytes) {
     while (!bytes.empty()) {
@@ -131,6 +166,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (utf8Mark) script.insert(0, "\xEF\xBB\xBF");
     const bool utf16Mark = !utf8Mark && (choice & 4);
     if (utf16Mark) script.insert(0, choice & 8 ? "\xFE\xFF" : "\xFF\xFE");
+    // Of the scripts with no mark, some are turned into EUC-JP or ISO-2022-JP, or UTF-16 without its mark.
+    if (!utf8Mark && !utf16Mark && (choice & 16)) script = asJis(script, choice & 32);
+    if (!utf8Mark && !utf16Mark && !(choice & 16) && (choice & 32)) {
+        std::u16string units;
+        for (std::string_view rest = script; !rest.empty();) {
+            const cp932::Decoded c = cp932::decode(rest);
+            unicode::appendUtf16(units, c.length > 0 ? c.codePoint : unicode::kReplacement);
+            rest.remove_prefix(c.length > 0 ? c.length : 1);
+        }
+        script.clear();
+        for (const char16_t unit : units) script += {static_cast<char>(unit & 0xFF), static_cast<char>(unit >> 8)};
+    }
 
     // Kept from run to run: fresh pages of this size would cost most of a run's time.
     static std::string whole, cut;

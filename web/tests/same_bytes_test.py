@@ -68,6 +68,11 @@ def scripts():
         ("only a 0x1A", b"\x1a"),
         # Judged by products of counts that pass 2^32 in 32-bit arithmetic (wasm's size_t).
         ("counts past 32 bits in the encoding's judgement", b"x\t\xdc\xa1" + b"\xc3\xa1" * 32767 + b"\r\n"),
+        ("example in EUC-JP", unicode_of(SCENE).encode("euc_jp")),
+        ("example in ISO-2022-JP", unicode_of(SCENE).encode("iso2022_jp")),
+        ("example in UTF-16 without the mark", unicode_of(SCENE).encode("utf-16-le")),
+        ("text typed on a Mac", "ハ\u309aルカ\tか\u3099う\u3099\r\n".encode("utf-8")),
+        ("UTF-8 files joined with a Shift-JIS one", utf8 * 3 + SCENE),
     ]
     # The scripts of the fuzzer's corpus: each input's bytes after the five that steer the fuzzer.
     cases += [(f"fuzzer's {path.name}", path.read_bytes()[5:]) for path in sorted((SOURCE / "tests" / "fuzz" / "corpus").iterdir())]
