@@ -14,7 +14,8 @@ namespace taletab::platform {
 // (Linux) and a console (Windows) get the texts in Unicode instead; any
 // terminal or console has its colours reset once the run ends, a signal's
 // end too. On a Windows console the colour sequences are turned on for the
-// run and the console's mode is put back.
+// run and the console's mode is put back; a console that takes no colour
+// sequences (before Windows 10) gets the texts without them.
 class Console {
 public:
     Console();
