@@ -26,6 +26,7 @@
 #include "html_sniff.h"
 #include "page_file.h"
 #include "signals.h"
+#include "taletab_version.h"
 #include "threaded_sink.h"
 
 namespace taletab {
