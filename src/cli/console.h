@@ -31,9 +31,9 @@ public:
     void silence() { silent_ = true; }
 
     // Whether the console window was made for this program alone, as when
-    // Explorer starts it (a double click, a script dropped on it): it closes
-    // as the program ends, so the program asks for a key first, and a page
-    // named by default goes beside the script. Never on Linux, never where
+    // Explorer starts it (a double click, scripts dropped on it): it closes
+    // as the program ends, so the program asks for a key first, and each
+    // script named gets its page beside it. Never on Linux, never where
     // standard output is redirected.
     bool ownWindow() const { return ownWindow_; }
 
