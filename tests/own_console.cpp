@@ -101,35 +101,40 @@ int main() {
         return 126;
     }
     // The program counts the processes on its console as it starts: this one
-    // joins it only once the program has been idle a while, waiting for its key.
+    // joins it only once the program has been idle a while, and stays only once
+    // the program has written to it, which it does after counting.
     std::uint64_t last = ~std::uint64_t(0);
-    int idle = 0;
-    for (int waited = 0; idle < 4 && waited < 240; ++waited) {
+    std::vector<std::wstring> rows;
+    HANDLE output = INVALID_HANDLE_VALUE;
+    for (int idle = 0, waited = 0; waited < 480; ++waited) {
         if (WaitForSingleObject(process.hProcess, 250) == WAIT_OBJECT_0) break;
         const std::uint64_t now = cpuTime(process.hProcess);
         idle = now == last ? idle + 1 : 0;
         last = now;
-    }
-    std::vector<std::wstring> rows;
-    if (WaitForSingleObject(process.hProcess, 0) == WAIT_TIMEOUT) {
+        if (idle < 4) continue;
         FreeConsole();
-        if (AttachConsole(process.dwProcessId)) {
-            const HANDLE output = CreateFileW(L"CONOUT$", GENERIC_READ | GENERIC_WRITE,
-                                              FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
-            const HANDLE input = CreateFileW(L"CONIN$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                             nullptr, OPEN_EXISTING, 0, nullptr);
-            for (int waited = 0; !shows(rows = screenRows(output), kPrompt) && waited < 120; ++waited) Sleep(250);
-            INPUT_RECORD keys[2] = {};
-            for (int i = 0; i < 2; ++i) {
-                keys[i].EventType = KEY_EVENT;
-                keys[i].Event.KeyEvent.bKeyDown = i == 0;
-                keys[i].Event.KeyEvent.wRepeatCount = 1;
-                keys[i].Event.KeyEvent.wVirtualKeyCode = VK_RETURN;
-                keys[i].Event.KeyEvent.uChar.UnicodeChar = L'\r';
-            }
-            DWORD written = 0;
-            WriteConsoleInputW(input, keys, 2, &written);
+        if (!AttachConsole(process.dwProcessId)) continue;
+        output = CreateFileW(L"CONOUT$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                             OPEN_EXISTING, 0, nullptr);
+        if (!screenRows(output).empty()) break;
+        CloseHandle(output);
+        output = INVALID_HANDLE_VALUE;
+        FreeConsole();
+    }
+    if (output != INVALID_HANDLE_VALUE) {
+        const HANDLE input = CreateFileW(L"CONIN$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                         nullptr, OPEN_EXISTING, 0, nullptr);
+        for (int waited = 0; !shows(rows = screenRows(output), kPrompt) && waited < 240; ++waited) Sleep(250);
+        INPUT_RECORD keys[2] = {};
+        for (int i = 0; i < 2; ++i) {
+            keys[i].EventType = KEY_EVENT;
+            keys[i].Event.KeyEvent.bKeyDown = i == 0;
+            keys[i].Event.KeyEvent.wRepeatCount = 1;
+            keys[i].Event.KeyEvent.wVirtualKeyCode = VK_RETURN;
+            keys[i].Event.KeyEvent.uChar.UnicodeChar = L'\r';
         }
+        DWORD written = 0;
+        WriteConsoleInputW(input, keys, 2, &written);
     }
     WaitForSingleObject(process.hProcess, 30000);
     DWORD status = 127;

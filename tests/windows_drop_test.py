@@ -141,6 +141,17 @@ class Drop(unittest.TestCase):
                 for name in names:
                     self.assertEqual((self.dir / name).read_bytes(), SCRIPT)
 
+    def test_a_script_deep_in_folders(self):
+        # Its full name is longer than the 260 characters a Windows name once had.
+        deep = Path(*[f"第{i}稿のフォルダー-abcdefghijklmnopqrstuvwxyz" for i in range(8)])
+        (self.dir / deep).mkdir(parents=True)
+        (self.dir / deep / "一幕.txt").write_bytes(SCRIPT)
+        self.assertGreater(len(str(self.dir / deep / "一幕.txt")), 300)
+        status, shown = self.drop(deep / "一幕.txt")
+        self.assertEqual(status, 0)
+        self.expect_screen(shown, CONVERTED % ("一幕.txt", "一幕.htm"), PAGES_MADE % 1, DONE)
+        self.assertEqual((self.dir / deep / "一幕.htm").read_bytes(), page_titled("一幕.htm"))
+
     def test_files_that_are_no_script_get_their_message_and_the_others_go_on(self):
         # A fresh 新しいテキスト ドキュメント.txt is empty: it was once taken for the page.
         before = {"一幕.txt": SCRIPT, "新しいテキスト ドキュメント.txt": b"", "台本.docx": docx(),
