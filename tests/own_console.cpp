@@ -11,7 +11,6 @@
 // These need the types of windows.h.
 #include <shellapi.h>
 
-#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -61,13 +60,6 @@ bool shows(const std::vector<std::wstring>& rows, const wchar_t* text) {
     return false;
 }
 
-std::uint64_t cpuTime(HANDLE process) {
-    FILETIME created, ended, kernel, user;
-    if (!GetProcessTimes(process, &created, &ended, &kernel, &user)) return 0;
-    return (std::uint64_t(kernel.dwHighDateTime) << 32 | kernel.dwLowDateTime) +
-           (std::uint64_t(user.dwHighDateTime) << 32 | user.dwLowDateTime);
-}
-
 void write(HANDLE to, const std::wstring& text) {
     const int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr,
                                          nullptr);
@@ -93,38 +85,31 @@ int main() {
     for (int i = first; i < count; ++i) commandLine += (i > first ? L" " : L"") + quoted(arguments[i]);
 
     const HANDLE report = GetStdHandle(STD_OUTPUT_HANDLE);
+    // The program counts the processes on its console as it starts: this one
+    // makes the console, keeps its own handles to it, and leaves it before the
+    // program runs, so that the program is alone on it, as Explorer leaves it.
+    FreeConsole();
+    if (!AllocConsole()) return 126;
+    const HANDLE output = CreateFileW(L"CONOUT$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                      nullptr, OPEN_EXISTING, 0, nullptr);
+    const HANDLE input = CreateFileW(L"CONIN$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                     nullptr, OPEN_EXISTING, 0, nullptr);
     STARTUPINFOW startup = {};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process = {};
-    if (!CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, CREATE_NEW_CONSOLE, nullptr, nullptr,
+    if (!CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, CREATE_SUSPENDED, nullptr, nullptr,
                         &startup, &process)) {
         return 126;
     }
-    // The program counts the processes on its console as it starts: this one
-    // joins it only once the program has been idle a while, and stays only once
-    // the program has written to it, which it does after counting.
-    std::uint64_t last = ~std::uint64_t(0);
+    // wine's console drops what is written while its window is still being made.
+    Sleep(1000);
+    FreeConsole();
+    ResumeThread(process.hThread);
     std::vector<std::wstring> rows;
-    HANDLE output = INVALID_HANDLE_VALUE;
-    for (int idle = 0, waited = 0; waited < 480; ++waited) {
-        if (WaitForSingleObject(process.hProcess, 250) == WAIT_OBJECT_0) break;
-        const std::uint64_t now = cpuTime(process.hProcess);
-        idle = now == last ? idle + 1 : 0;
-        last = now;
-        if (idle < 4) continue;
-        FreeConsole();
-        if (!AttachConsole(process.dwProcessId)) continue;
-        output = CreateFileW(L"CONOUT$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                             OPEN_EXISTING, 0, nullptr);
-        if (!screenRows(output).empty()) break;
-        CloseHandle(output);
-        output = INVALID_HANDLE_VALUE;
-        FreeConsole();
-    }
-    if (output != INVALID_HANDLE_VALUE) {
-        const HANDLE input = CreateFileW(L"CONIN$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                         nullptr, OPEN_EXISTING, 0, nullptr);
-        for (int waited = 0; !shows(rows = screenRows(output), kPrompt) && waited < 240; ++waited) Sleep(250);
+    {
+        for (int waited = 0; !shows(rows = screenRows(output), kPrompt) && waited < 480; ++waited) {
+            if (WaitForSingleObject(process.hProcess, 250) == WAIT_OBJECT_0) break;
+        }
         INPUT_RECORD keys[2] = {};
         for (int i = 0; i < 2; ++i) {
             keys[i].EventType = KEY_EVENT;
