@@ -1,10 +1,14 @@
 # The packages: on Windows a zip, on Linux a Debian package.
 #
-# The zip: `cmake --build --preset mingw --target package` (or cpack in the
-# build folder) makes taletab-<version>-win64.zip, one folder holding the
-# stripped, statically linked program, LICENSE, the example script and
-# README_ja.txt, a guide in Japanese (Shift-JIS with CR LF, which Notepad
-# shows on any Windows).
+# The zip: `cmake --preset windows-package && cmake --build --preset
+# windows-package` (no tests, so no GoogleTest or Python needed), or the
+# package target of the mingw build, makes taletab-<version>-win64.zip. Its
+# files stand at its top, so that Explorer's すべて展開 makes one folder
+# of its name holding them: the stripped, statically linked program, the
+# browser page taletab.html (built with Emscripten in a build of its own,
+# browser-page/), LICENSE.txt, the example script and README_ja.txt, a guide
+# in Japanese (UTF-8 with a byte order mark and CR LF, which Notepad shows
+# right on any Windows).
 #
 # The Debian package: cpack -G DEB in the build folder makes
 # taletab_<version>-<revision>_<arch>.deb, on which lintian reports nothing:
@@ -26,8 +30,33 @@ once its two placeholders, the author's name and e-mail address, are filled in."
 
 set(CPACK_STRIP_FILES ON)
 if(WIN32)
+  set(TALETAB_EMSCRIPTEN_TOOLCHAIN /usr/share/emscripten/cmake/Modules/Platform/Emscripten.cmake
+      CACHE FILEPATH "Emscripten's toolchain file, for the browser page in the zip")
+  set(page_default OFF)
+  if(EXISTS ${TALETAB_EMSCRIPTEN_TOOLCHAIN})
+    set(page_default ON)
+  endif()
+  option(TALETAB_BROWSER_PAGE "Put the browser page in the zip (needs Emscripten)" ${page_default})
+  if(TALETAB_BROWSER_PAGE)
+    if(NOT EXISTS ${TALETAB_EMSCRIPTEN_TOOLCHAIN})
+      message(FATAL_ERROR "TALETAB_BROWSER_PAGE needs Emscripten: ${TALETAB_EMSCRIPTEN_TOOLCHAIN} not found")
+    endif()
+    # Debian's Emscripten finds its node modules only on NODE_PATH, as the web preset sets it.
+    set(with_node_path ${CMAKE_COMMAND} -E env NODE_PATH=/usr/share/nodejs ${CMAKE_COMMAND})
+    include(ExternalProject)
+    ExternalProject_Add(browser_page
+      SOURCE_DIR ${PROJECT_SOURCE_DIR}
+      BINARY_DIR ${PROJECT_BINARY_DIR}/browser-page
+      CMAKE_COMMAND ${with_node_path}
+      CMAKE_ARGS -DCMAKE_TOOLCHAIN_FILE=${TALETAB_EMSCRIPTEN_TOOLCHAIN} -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF
+      BUILD_COMMAND ${with_node_path} --build <BINARY_DIR> --target taletab_page
+      INSTALL_COMMAND ""
+      BUILD_ALWAYS ON)
+    install(FILES ${PROJECT_BINARY_DIR}/browser-page/taletab.html DESTINATION .)
+  endif()
   set(CPACK_GENERATOR ZIP)
   set(CPACK_PACKAGE_FILE_NAME taletab-${PROJECT_VERSION}-win64)
+  set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY OFF)
   include(CPack)
   return()
 endif()

@@ -72,5 +72,20 @@ TEST(ConsoleOutput, ControlCharactersOfANameAreEscapedForATerminal) {
     for (const auto& c : shiftJis) EXPECT_EQ(escapedShiftJis(c.name), c.shown) << "Shift-JIS, " << c.label;
 }
 
+// A console that takes no colour sequences gets the texts without them; any
+// other escape, and a bracket that is no colour, stay.
+TEST(ConsoleOutput, WithoutColours) {
+    const struct {
+        std::u16string_view text;
+        std::u16string_view shown;
+    } cases[] = {
+        {u"\r\n\x1b[37;40m脚本データ\x1b[33mぺるもあ\x1b[0m", u"\r\n脚本データぺるもあ"},
+        {u"\x1b[30;41m", u""},
+        {u"a\x1b[2Jb [1m \x1b[1", u"a\x1b[2Jb [1m \x1b[1"},
+        {u"\x1b\x1b[31mx", u"\x1bx"},
+    };
+    for (const auto& c : cases) EXPECT_EQ(withoutColours(c.text), c.shown);
+}
+
 }  // namespace
 }  // namespace taletab

@@ -41,6 +41,19 @@ TEST(ConsoleTextsTest, ByteCounts) {
         {"cause: name too long", texts::kCauseNameTooLong, 33},
         {"cause: in use", texts::kCauseInUse, 37},
         {"encoding doubtful", texts::kEncodingDoubtful, 67},
+        {"script is folder", texts::kScriptIsFolder, 33},
+        {"script in use", texts::kScriptInUse, 73},
+        {"script is document", texts::kScriptIsDocument, 85},
+        {"not a script", texts::kNotAScript, 67},
+        {"script empty", texts::kScriptEmpty, 49},
+        {"converted", texts::kConverted, 25},
+        {"pages made", texts::kPagesMade, 35},
+        {"not converted", texts::kNotConverted, 47},
+        {"welcome drop", texts::kWelcomeDrop, 80},
+        {"welcome many", texts::kWelcomeMany, 101},
+        {"welcome browser", texts::kWelcomeBrowser, 75},
+        {"welcome guide", texts::kWelcomeGuide, 60},
+        {"welcome version", texts::kWelcomeVersion, 12},
     };
     for (const auto& c : cases) EXPECT_EQ(c.text.size(), c.size) << c.label;
 }

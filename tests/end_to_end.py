@@ -92,6 +92,7 @@ PAGE_NOT_CREATED = "\x1b[30;41m変換先のファイル”%s”を作成でき�
 PAGE_WRITE_FAILED = "\x1b[30;41m変換先のファイル”%s”への書込みに失敗しました。\n"
 PAGE_NOT_HTML = "\x1b[30;41m変換先のファイル”%s”はＨＴＭＬファイルではないので上書きしません。\n"
 SCRIPT_READ_FAILED = "\x1b[30;41m脚本ファイル”%s”の読込みに失敗しました。\n"
+SCRIPT_IS_FOLDER = "\x1b[30;41m”%s”はフォルダーです。\n"
 DONE = sjis("正常に完了しました。\n\n")
 UNREADABLE = "\x1b[37;40m読めない文字が%s個ありました。\n"
 PAGE_BUSY = "\x1b[37;40m変換先のファイル”%s”を他のプログラムが使っています。しばらく待ちます。\n"
@@ -196,11 +197,22 @@ class EndToEnd(unittest.TestCase):
         for args, name in [
             (["missing.txt"], "missing.txt"),
             (["missing.txt", "page.htm"], "missing.txt"),
-            (["folder"], "folder"),
-            (["folder", "page.htm"], "folder"),
         ]:
             with self.subTest(args=args):
                 self.expect(args, 2, BANNER + message(SCRIPT_MISSING, name) + USAGE, {})
+        # The same message and status, and a line that says what the name is.
+        for args in [["folder"], ["folder", "page.htm"]]:
+            with self.subTest(args=args):
+                self.expect(args, 2, BANNER + message(SCRIPT_MISSING, "folder") + message(SCRIPT_IS_FOLDER, "folder")
+                            + USAGE, {})
+
+    def test_help_is_the_usage_screen(self):
+        for option in ["/?", "-h", "--help"]:
+            with self.subTest(option):
+                self.expect([option], 0, BANNER + USAGE, {})
+        # Beside another name it is a file name as any other.
+        self.put("scene.txt")
+        self.expect(["scene.txt", "-h"], 0, BANNER + DONE, {"scene.txt": SCRIPT, "-h": page_titled("-h")})
 
     # Conversions
 

@@ -16,7 +16,8 @@ namespace taletab::platform {
 // end too, and is shown a file name's control characters escaped
 // (console_output.h) instead of acting on them. On a Windows console the
 // colour sequences are turned on for the run and the console's mode is put
-// back.
+// back; a console that takes no colour sequences (before Windows 10) gets
+// the texts without them.
 class Console {
 public:
     Console();
@@ -33,9 +34,9 @@ public:
     void silence();
 
     // Whether the console window was made for this program alone, as when
-    // Explorer starts it (a double click, a script dropped on it): it closes
-    // as the program ends, so the program asks for a key first, and a page
-    // named by default goes beside the script. Never on Linux, never where
+    // Explorer starts it (a double click, scripts dropped on it): it closes
+    // as the program ends, so the program asks for a key first, and each
+    // script named gets its page beside it. Never on Linux, never where
     // standard output is redirected.
     bool ownWindow() const { return ownWindow_; }
 

@@ -51,6 +51,22 @@ std::string escaped(std::string_view name, Decoded (*decode)(std::string_view)) 
 
 }  // namespace
 
+std::u16string withoutColours(std::u16string_view text) {
+    std::u16string out;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == u'\x1b' && i + 1 < text.size() && text[i + 1] == u'[') {
+            std::size_t end = i + 2;
+            while (end < text.size() && ((text[end] >= u'0' && text[end] <= u'9') || text[end] == u';')) ++end;
+            if (end < text.size() && text[end] == u'm') {
+                i = end;
+                continue;
+            }
+        }
+        out += text[i];
+    }
+    return out;
+}
+
 std::string inShiftJis(std::string_view text, std::string_view name) {
     std::string out;
     appendWithCrLf(out, filled(text, name));

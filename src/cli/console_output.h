@@ -14,6 +14,10 @@ namespace taletab {
 // that the colours of the last text do not stay.
 inline constexpr std::string_view kColourReset = "\x1b[0m";
 
+// The text without its colour sequences (ESC [ digits and ; m), for a
+// console that would show them as they are.
+std::u16string withoutColours(std::u16string_view text);
+
 // The name is a FileName's "shown" form.
 std::string inShiftJis(std::string_view text, std::string_view name = {});
 

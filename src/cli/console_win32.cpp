@@ -31,7 +31,7 @@ HANDLE consoleToRestore = nullptr;
 DWORD consoleModeFound = 0;
 
 void resetConsole() {
-    if (consoleToReset) writeConsole(consoleToReset, inUtf16(kColourReset));
+    if (consoleToReset && consoleToRestore) writeConsole(consoleToReset, inUtf16(kColourReset));
     if (consoleToRestore) SetConsoleMode(consoleToRestore, consoleModeFound);
 }
 
@@ -64,14 +64,18 @@ Console::~Console() {
         print(texts::kPressAKey);
         _getch();
     }
-    writeConsole(console_, inUtf16(kColourReset));
-    if (modeChanged_) SetConsoleMode(static_cast<HANDLE>(console_), modeFound_);
+    if (modeChanged_) {
+        writeConsole(console_, inUtf16(kColourReset));
+        SetConsoleMode(static_cast<HANDLE>(console_), modeFound_);
+    }
 }
 
 void Console::print(std::string_view text, const FileName& name) const {
     if (silent_) return;
     if (console_) {
-        writeConsole(console_, inUtf16(text, escapedUtf8(name.unicode)));
+        // A console that refused colour sequences (before Windows 10) would show them as text.
+        const std::u16string wide = inUtf16(text, escapedUtf8(name.unicode));
+        writeConsole(console_, modeChanged_ ? wide : withoutColours(wide));
     } else {
         const std::string out = inShiftJis(text, name.shown);
         std::fwrite(out.data(), 1, out.size(), stdout);
@@ -84,7 +88,8 @@ void Console::silence() { silent_ = true; }
 void Console::prepare(std::string_view text, const FileName& name) {
     if (console_) {
         const std::u16string wide = inUtf16(text, escapedUtf8(name.unicode));
-        preparedWide_.assign(wide.begin(), wide.end());
+        const std::u16string shown = modeChanged_ ? wide : withoutColours(wide);
+        preparedWide_.assign(shown.begin(), shown.end());
     } else {
         prepared_ = inShiftJis(text, name.shown);
     }

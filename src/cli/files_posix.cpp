@@ -201,6 +201,18 @@ bool reserve(int page, off_t size) {
 
 std::FILE* openFile(const fs::path& name, const char* mode) { return std::fopen(name.c_str(), mode); }
 
+std::FILE* openScript(const fs::path& name, OpenFailure& failure) {
+    std::FILE* file = std::fopen(name.c_str(), "rb");
+    struct stat status;
+    if (file && ::fstat(::fileno(file), &status) == 0 && S_ISDIR(status.st_mode)) {
+        std::fclose(file);
+        failure = OpenFailure::kFolder;
+        return nullptr;
+    }
+    if (!file) failure = errno == ENOENT || errno == ENOTDIR ? OpenFailure::kMissing : OpenFailure::kOther;
+    return file;
+}
+
 std::ptrdiff_t readSome(std::FILE* file, char* into, std::size_t size) {
     for (;;) {
         const ssize_t got = ::read(::fileno(file), into, size);

@@ -126,6 +126,40 @@ std::FILE* openFile(const fs::path& name, const char* mode) {
     return _wfopen(name.c_str(), wideMode.c_str());
 }
 
+// Opened by its long form, so that a script deep in folders opens whatever
+// the system's limit on path lengths; any other program may go on using it.
+std::FILE* openScript(const fs::path& name, OpenFailure& failure) {
+    const std::wstring full = longName(name.wstring());
+    const HANDLE handle = CreateFileW(full.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                      nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+        const DWORD error = GetLastError();
+        const DWORD attributes = GetFileAttributesW(full.c_str());
+        if (error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION) {
+            failure = OpenFailure::kInUse;
+        } else if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+            failure = OpenFailure::kFolder;
+        } else if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND || error == ERROR_INVALID_NAME) {
+            failure = OpenFailure::kMissing;
+        } else {
+            failure = OpenFailure::kOther;
+        }
+        return nullptr;
+    }
+    const int descriptor = _open_osfhandle(reinterpret_cast<std::intptr_t>(handle), _O_RDONLY | _O_BINARY);
+    if (descriptor == -1) {
+        CloseHandle(handle);
+        failure = OpenFailure::kOther;
+        return nullptr;
+    }
+    std::FILE* file = _fdopen(descriptor, "rb");
+    if (!file) {
+        _close(descriptor);
+        failure = OpenFailure::kOther;
+    }
+    return file;
+}
+
 std::ptrdiff_t readSome(std::FILE* file, char* into, std::size_t size) {
     return _read(_fileno(file), into, static_cast<unsigned>(size));
 }

@@ -1,10 +1,11 @@
-// taletab: converts a script file (Shift-JIS, UTF-8 or UTF-16; each line a name, a
-// TAB and a text) into an HTML page showing the script as one two-column table.
+// taletab: converts a script file (Shift-JIS, UTF-8, UTF-16, EUC-JP or ISO-2022-JP;
+// each line a name, a TAB and a text) into an HTML page showing the script as one two-column table.
 //
 //   taletab SCRIPT [PAGE]
 //
-// Without PAGE the page is written to "permoa.htm" in the current directory
-// (beside the script, when Explorer started the program in a window of its own).
+// Without PAGE the page is written to "permoa.htm" in the current directory.
+// Started by Explorer in a window of its own, with scripts dropped on its icon,
+// it makes each script's page beside it, named after it: 二幕.txt → 二幕.htm.
 
 #include <cstdint>
 #include <cstdio>
@@ -22,9 +23,12 @@
 #include "converter.h"
 #include "file_name.h"
 #include "files.h"
+#include "html_sniff.h"
 #include "name_limits.h"
 #include "page_file.h"
+#include "script_decoder.h"
 #include "signals.h"
+#include "taletab_version.h"
 #include "threaded_sink.h"
 
 namespace taletab {
@@ -52,36 +56,42 @@ void printUsage(const platform::Console& console) {
     }
 }
 
+bool isHelp(const std::vector<FileName>& names) {
+    if (names.size() != 1) return false;
+    const std::filesystem::path::string_type& name = names[0].path.native();
+    for (std::string_view help : {"/?", "-h", "--help"}) {
+        if (name == std::filesystem::path::string_type(help.begin(), help.end())) return true;
+    }
+    return false;
+}
+
 struct FileCloser {
     void operator()(std::FILE* file) const { std::fclose(file); }
 };
 using File = std::unique_ptr<std::FILE, FileCloser>;
 
-// A directory is no script, even where the system lets it be opened for reading.
-File openScript(const std::filesystem::path& name) {
-    File file(platform::openFile(name, "rb"));
-    std::error_code error;
-    if (file && std::filesystem::is_directory(name, error)) file.reset();
-    return file;
-}
-
-// The page of the given name in the script's directory, named in full; titled as before.
-FileName besideScript(const FileName& script, const FileName& page) {
-    std::error_code error;
-    const std::filesystem::path full = std::filesystem::absolute(script.path, error).parent_path() / page.path;
-    if (error) return page;
-    FileName beside = fileNameFromUtf16(full, full.u16string());
-    beside.title = page.title;
-    return beside;
+// The line that says why a script could not be opened, other than that it is missing.
+std::string_view failureCause(platform::OpenFailure failure) {
+    switch (failure) {
+        case platform::OpenFailure::kFolder:
+            return texts::kScriptIsFolder;
+        case platform::OpenFailure::kInUse:
+            return texts::kScriptInUse;
+        case platform::OpenFailure::kMissing:
+        case platform::OpenFailure::kOther:
+            break;
+    }
+    return {};
 }
 
 enum class Outcome { kConverted, kReadFailed, kWriteFailed };
 
 // Writes the whole page. The page is put in place only when every byte of it has been written.
-// `unreadable` is set to the count of characters that could not be read; `doubtfulEncoding` to the
-// name of the encoding the script was read in where that may be wrong, and left empty elsewhere.
-Outcome convert(std::FILE* script, PageFile& page, std::string_view title, std::uint64_t& unreadable,
-                std::string& doubtfulEncoding) {
+// `head` holds the script's first bytes, already read from it. `unreadable` is set to the count of
+// characters that could not be read; `doubtfulEncoding` to the name of the encoding the script was
+// read in where that may be wrong, and left empty elsewhere.
+Outcome convert(std::FILE* script, std::string_view head, PageFile& page, std::string_view title,
+                std::uint64_t& unreadable, std::string& doubtfulEncoding) {
     // The page's writer moves large blocks of its own; the stdio buffer would only add a copy.
     std::setvbuf(page.stream(), nullptr, _IONBF, 0);
     ThreadedSink sink([&page](std::string_view block) { return page.write(block); });
@@ -92,6 +102,7 @@ Outcome convert(std::FILE* script, PageFile& page, std::string_view title, std::
         const std::unique_ptr<char[]> block(new char[kScriptBlockSize]);
         // Reading stops where the script ends, at a 0x1A, or where the page can no longer be written.
         std::ptrdiff_t got = 0;
+        if (!head.empty()) converter.feed(head);
         while (!converter.done() && (got = platform::readSome(script, block.get(), kScriptBlockSize)) > 0) {
             converter.feed({block.get(), static_cast<std::size_t>(got)});
         }
@@ -118,30 +129,10 @@ void printCause(const platform::Console& console, platform::Cause cause) {
     }
 }
 
-int runNamed(platform::Console& console, const std::vector<FileName>& names) {
-    if (names.empty()) {
-        console.print(texts::kNoFileName);
-        printUsage(console);
-        return kNoFileName;
-    }
-    const FileName& script = names[0];
-    const File scriptFile = openScript(script.path);
-    if (!scriptFile) {
-        console.print(texts::kScriptMissing, script);
-        printUsage(console);
-        return kScriptNotOpened;
-    }
-    // A third name and beyond are not used: the page goes to the default name then too.
-    FileName pageName = fileNameFromBytes(std::filesystem::path(texts::kDefaultPage), texts::kDefaultPage);
-    if (names.size() == 2) {
-        pageName = names[1];
-    } else {
-        // A window that closes with the program came from Explorer, whose current directory
-        // is no place of the user's: the page goes beside the script, and its full name is shown.
-        if (console.ownWindow()) pageName = besideScript(script, pageName);
-        console.print(texts::kNoPageName);
-        console.print(texts::kDefaultPageName, pageName);
-    }
+// Converts an open script into the page of the given name: the steps and messages
+// every road shares, from the check that the page is not the script on.
+int writePage(platform::Console& console, const FileName& script, std::FILE* scriptFile, std::string_view head,
+              const FileName& pageName) {
     if (platform::sameFile(script.path, pageName.path)) {
         console.print(texts::kPageIsScript, pageName);
         return kPageNotOpened;
@@ -171,7 +162,7 @@ int runNamed(platform::Console& console, const std::vector<FileName>& names) {
     }
     std::uint64_t unreadable = 0;
     std::string doubtfulEncoding;
-    switch (convert(scriptFile.get(), page, pageName.title, unreadable, doubtfulEncoding)) {
+    switch (convert(scriptFile, head, page, pageName.title, unreadable, doubtfulEncoding)) {
         case Outcome::kReadFailed:
             console.print(texts::kScriptReadFailed, script);
             return kIoFailed;
@@ -189,8 +180,135 @@ int runNamed(platform::Console& console, const std::vector<FileName>& names) {
     if (!doubtfulEncoding.empty()) {
         console.print(texts::kEncodingDoubtful, fileNameFromBytes(doubtfulEncoding, doubtfulEncoding));  // ASCII
     }
-    console.print(texts::kDone);
     return kSuccess;
+}
+
+int runNamed(platform::Console& console, const std::vector<FileName>& names) {
+    if (names.empty()) {
+        console.print(texts::kNoFileName);
+        printUsage(console);
+        return kNoFileName;
+    }
+    const FileName& script = names[0];
+    platform::OpenFailure failure = platform::OpenFailure::kMissing;
+    const File scriptFile(platform::openScript(script.path, failure));
+    if (!scriptFile) {
+        console.print(texts::kScriptMissing, script);
+        if (!failureCause(failure).empty()) console.print(failureCause(failure), script);
+        printUsage(console);
+        return kScriptNotOpened;
+    }
+    // A third name and beyond are not used: the page goes to the default name then too.
+    FileName pageName = fileNameFromBytes(std::filesystem::path(texts::kDefaultPage), texts::kDefaultPage);
+    if (names.size() == 2) {
+        pageName = names[1];
+    } else {
+        console.print(texts::kNoPageName);
+        console.print(texts::kDefaultPageName, pageName);
+    }
+    const int status = writePage(console, script, scriptFile.get(), {}, pageName);
+    if (status == kSuccess) console.print(texts::kDone);
+    return status;
+}
+
+// A name as it is shown for a dropped file: its last part, the folders Explorer gave left out.
+FileName shortName(const std::filesystem::path& path) {
+    return fileNameFromUtf16(path, path.filename().u16string());
+}
+
+// "SCRIPT → PAGE", in each form a name is shown in.
+FileName convertedName(const FileName& script, const FileName& page) {
+    constexpr std::string_view kArrowShiftJis = " \x81\xa8 ";
+    constexpr std::string_view kArrowUtf8 = " \xe2\x86\x92 ";
+    return {page.path, script.shown + std::string(kArrowShiftJis) + page.shown, {},
+            script.unicode + std::string(kArrowUtf8) + page.unicode};
+}
+
+// The bytes a dropped file is judged by before it is converted.
+constexpr std::size_t kJudgedBytes = 8 * 1024;
+
+// Why a file's first bytes show it is no script, or empty when they do not:
+// a word processor's document (a zip such as .docx, an OLE file such as .doc
+// or .jtd, RTF, PDF), an HTML page, a file with a NUL byte (UTF-16, with its
+// mark or without, excepted), an empty file.
+std::string_view notAScript(std::string_view head) {
+    constexpr std::string_view kDocumentStarts[] = {std::string_view("PK\x03\x04", 4),
+                                                    "\xd0\xcf\x11\xe0\xa1\xb1\x1a\xe1", "{\\rtf", "%PDF-"};
+    if (head.empty()) return texts::kScriptEmpty;
+    for (std::string_view magic : kDocumentStarts) {
+        if (head.substr(0, magic.size()) == magic) return texts::kScriptIsDocument;
+    }
+    const std::string_view bom = head.substr(0, 2);
+    if (bom == "\xff\xfe" || bom == "\xfe\xff") return {};
+    const bool binary = head.find('\0') != std::string_view::npos && !isUtf16WithoutMark(head);
+    if (binary || beginsLikeHtml(head.substr(0, kSniffedBytes))) {
+        return texts::kNotAScript;
+    }
+    return {};
+}
+
+// One dropped file: its page beside it, named after it, or a message why not.
+int convertDropped(platform::Console& console, const FileName& named) {
+    const FileName script = shortName(named.path);
+    platform::OpenFailure failure = platform::OpenFailure::kMissing;
+    const File scriptFile(platform::openScript(named.path, failure));
+    if (!scriptFile) {
+        const std::string_view cause = failureCause(failure);
+        console.print(cause.empty() ? texts::kScriptMissing : cause, script);
+        return kScriptNotOpened;
+    }
+    std::string head(kJudgedBytes, '\0');
+    std::size_t got = 0;
+    for (std::ptrdiff_t more = 1; got < head.size() && more > 0; got += static_cast<std::size_t>(more)) {
+        more = platform::readSome(scriptFile.get(), head.data() + got, head.size() - got);
+        if (more < 0) {
+            console.print(texts::kScriptReadFailed, script);
+            return kIoFailed;
+        }
+    }
+    head.resize(got);
+    if (const std::string_view why = notAScript(head); !why.empty()) {
+        console.print(why, script);
+        return kScriptNotOpened;
+    }
+    std::error_code error;
+    std::filesystem::path page = std::filesystem::absolute(named.path, error);
+    if (error) page = named.path;
+    page.replace_extension(".htm");
+    const FileName pageName = shortName(page);
+    const int status = writePage(console, script, scriptFile.get(), head, pageName);
+    if (status == kSuccess) console.print(texts::kConverted, convertedName(script, pageName));
+    return status;
+}
+
+// Scripts dropped on the program's icon, each converted in turn whatever befell
+// the others; the run's status is the worst of theirs.
+int runDropped(platform::Console& console, const std::vector<FileName>& names) {
+    int status = kSuccess;
+    std::size_t made = 0;
+    for (const FileName& name : names) {
+        const int one = convertDropped(console, name);
+        if (one == kSuccess) ++made;
+        if (one > status) status = one;
+    }
+    const std::string madeCount = std::to_string(made);
+    console.print(texts::kPagesMade, fileNameFromBytes(madeCount, madeCount));
+    if (made < names.size()) {
+        const std::string failed = std::to_string(names.size() - made);
+        console.print(texts::kNotConverted, fileNameFromBytes(failed, failed));
+    } else {
+        console.print(texts::kDone);
+    }
+    return status;
+}
+
+// Double-clicked with nothing dropped: what to do instead.
+void printWelcome(const platform::Console& console) {
+    for (std::string_view text :
+         {texts::kWelcomeDrop, texts::kWelcomeMany, texts::kWelcomeBrowser, texts::kWelcomeGuide}) {
+        console.print(text);
+    }
+    console.print(texts::kWelcomeVersion, fileNameFromBytes(TALETAB_VERSION, TALETAB_VERSION));
 }
 
 int run(int argc, char** argv) {
@@ -203,6 +321,18 @@ int run(int argc, char** argv) {
         console.prepare(texts::kScriptReadFailed, FileName{});
         const std::vector<FileName> names = platform::fileNames(argc, argv);
         if (!names.empty()) console.prepare(texts::kScriptReadFailed, names[0]);
+        if (isHelp(names)) {
+            printUsage(console);
+            return kSuccess;
+        }
+        // A window of its own: Explorer started the program, with the scripts dropped on its icon.
+        if (console.ownWindow()) {
+            if (names.empty()) {
+                printWelcome(console);
+                return kNoFileName;
+            }
+            return runDropped(console, names);
+        }
         return runNamed(console, names);
     } catch (const std::bad_alloc&) {
         console.printPrepared();
