@@ -499,6 +499,16 @@ TEST(UnreadableTest, CharactersThatCannotBeReadAreCounted) {
          {{repeated("\x82\xa0", 16), "&#xFFFD;&#xFFFD;"}}, 2},
         {"ISO-2022-JP's empty cells and a byte without its pair", "\x1B$B\x24\x22\x22\x2F\x24\t\x1B(Bx\r\n",
          {{"\x82\xa0&#xFFFD;&#xFFFD;", "x"}}, 2},
+        // Judged 7-bit on its first bytes: a byte past 7F further on is no character, and FF no escape
+        {"ISO-2022-JP's bytes past 7F beyond the judged bytes",
+         "\x1B$B\x24\x22\x1B(B\tx\r\n" + repeated("a\tb\r\n", 14000) + "x\t\xFF\"\xFF\xFF\x80\r\n",
+         [] {
+             Rows rows{{"\x82\xa0", "x"}};
+             rows.insert(rows.end(), 14000, {"a", "b"});
+             rows.emplace_back("x", "&#xFFFD;\"&#xFFFD;&#xFFFD;&#xFFFD;");
+             return rows;
+         }(),
+         4},
     };
     for (const auto& c : cases) {
         for (std::size_t blockSize : {0, 1, 2, 3, 5, 7}) {

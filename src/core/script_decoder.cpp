@@ -163,7 +163,7 @@ Reading readAsShiftJis(std::string_view judged, bool toTheEnd) {
         ++reading.characters;
         // A kanji whose bytes are the lead of a UTF-8 symbol, kana or kanji and a continuation byte is what UTF-8
         // text read as Shift-JIS is half made of; in Shift-JIS text it is a rare one.
-        const auto trail = static_cast<Byte>(judged[1]);
+        const auto trail = c.length == 2 ? static_cast<Byte>(judged[1]) : Byte{0};
         const bool utf8Like = first >= 0xE2 && first <= 0xE9 && trail >= 0x80 && trail <= 0xBF;
         reading.likeliness += utf8Like ? 0 : likeliness(c.codePoint);
         judged.remove_prefix(c.length);
@@ -663,14 +663,15 @@ const Byte* ScriptDecoder::convertIso2022Jp(const Byte* in, const Byte* end, cha
                 continue;
             }
         }
-        // Control characters and the space are themselves in every set; no byte of the script is beyond 7F.
-        if (first <= 0x20 || first == 0x7F || jisSet_ == JisSet::kAscii) {
-            *out++ = static_cast<char>(first);
+        // No byte of the script is beyond 7F: one that is would reach the page as it is, or pass for an escape.
+        if (first >= 0x80) {
+            out = writeCharacter(unicode::kReplacement, out, nullptr);
             ++in;
             continue;
         }
-        if (first >= 0x80) {
-            out = writeCharacter(unicode::kReplacement, out, nullptr);
+        // Control characters and the space are themselves in every set.
+        if (first <= 0x20 || first == 0x7F || jisSet_ == JisSet::kAscii) {
+            *out++ = static_cast<char>(first);
             ++in;
             continue;
         }
