@@ -778,6 +778,11 @@ class EndToEnd(unittest.TestCase):
                     {"scene.txt": SCRIPT, "page.htm": OLD_PAGE})
         self.assertLess(time.monotonic() - started, 30, "the wait is short")
         self.assertEqual(leftovers(self.dir), [])
+        # Standard output that is the page gets no word of the wait, nor of the refusal.
+        with open(self.dir / "page.htm", "ab") as page:
+            result = subprocess.run(EMULATOR + [BINARY, "scene.txt", "page.htm"], cwd=self.dir, stdout=page,
+                                    stderr=subprocess.PIPE, timeout=60)
+        self.assertEqual((result.returncode, result.stderr, (self.dir / "page.htm").read_bytes()), (3, b"", OLD_PAGE))
 
     @unittest.skipUnless(LINUX, "/dev/stdout, FIFOs and sockets")
     def test_standard_output_of_any_kind_that_is_the_page_gets_the_page_alone(self):

@@ -27,7 +27,8 @@ PageFile::PageFile(const fs::path& name, platform::FileSystem& files, const std:
         PageFound& found = target_->found;
         if (found.kind != PageFound::Kind::kFile) return;
         if (found.writable && !found.locked) {
-            if (!waited) waiting();
+            // Said on the console, unless the console is the page.
+            if (!waited && !target_->standardOutput) waiting();
             waited = true;
             const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
             found.locked = left.count() > 0 && files_.lock(*target_, static_cast<int>(left.count()));

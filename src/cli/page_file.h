@@ -65,7 +65,7 @@ public:
 
     // Examines the page's name and holds what it finds; nothing is written
     // yet. Where another program holds the page, `waiting` is called once
-    // before the run waits for it.
+    // before the run waits for it, unless standard output is the page.
     PageFile(const std::filesystem::path& name, platform::FileSystem& files, const std::function<void()>& waiting);
     ~PageFile();  // a page not committed leaves the old one in place
     PageFile(const PageFile&) = delete;
