@@ -18,9 +18,6 @@ inline std::filesystem::path directoryOf(const std::filesystem::path& file) {
     return file.has_parent_path() ? file.parent_path() : std::filesystem::path(".");
 }
 
-// Opens a file in binary mode ("rb" or "wb"); null when it cannot be opened.
-std::FILE* openFile(const std::filesystem::path& name, const char* mode);
-
 // Why a script could not be opened.
 enum class OpenFailure { kMissing, kFolder, kInUse, kOther };
 
@@ -28,7 +25,7 @@ enum class OpenFailure { kMissing, kFolder, kInUse, kOther };
 // with the cause, where it cannot be, or where it is a folder.
 std::FILE* openScript(const std::filesystem::path& name, OpenFailure& failure);
 
-// Reads up to `size` bytes of a file opened by openFile, waiting only until
+// Reads up to `size` bytes of a file opened by openScript, waiting only until
 // some are there: a script from a pipe counts each byte as it comes, so a
 // 0x1A ends it even where the writer never does. The count read, 0 at the
 // end of the file, -1 on failure.

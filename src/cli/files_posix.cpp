@@ -199,8 +199,6 @@ bool reserve(int page, off_t size) {
 
 }  // namespace
 
-std::FILE* openFile(const fs::path& name, const char* mode) { return std::fopen(name.c_str(), mode); }
-
 std::FILE* openScript(const fs::path& name, OpenFailure& failure) {
     std::FILE* file = std::fopen(name.c_str(), "rb");
     struct stat status;

@@ -121,11 +121,6 @@ bool copyBytes(HANDLE from, HANDLE to) {
 
 }  // namespace
 
-std::FILE* openFile(const fs::path& name, const char* mode) {
-    const std::wstring wideMode(mode, mode + std::char_traits<char>::length(mode));
-    return _wfopen(name.c_str(), wideMode.c_str());
-}
-
 // Opened by its long form, so that a script deep in folders opens whatever
 // the system's limit on path lengths; any other program may go on using it.
 std::FILE* openScript(const fs::path& name, OpenFailure& failure) {

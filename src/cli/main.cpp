@@ -225,7 +225,7 @@ FileName convertedName(const FileName& script, const FileName& page) {
 }
 
 // The bytes a dropped file is judged by before it is converted.
-constexpr std::size_t kJudgedBytes = 8 * 1024;
+constexpr std::size_t kDroppedHeadBytes = 8 * 1024;
 
 // Why a file's first bytes show it is no script, or empty when they do not:
 // a word processor's document (a zip such as .docx, an OLE file such as .doc
@@ -257,7 +257,7 @@ int convertDropped(platform::Console& console, const FileName& named) {
         console.print(cause.empty() ? texts::kScriptMissing : cause, script);
         return kScriptNotOpened;
     }
-    std::string head(kJudgedBytes, '\0');
+    std::string head(kDroppedHeadBytes, '\0');
     std::size_t got = 0;
     for (std::ptrdiff_t more = 1; got < head.size() && more > 0; got += static_cast<std::size_t>(more)) {
         more = platform::readSome(scriptFile.get(), head.data() + got, head.size() - got);
