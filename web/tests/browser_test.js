@@ -7,12 +7,12 @@
 //
 //   node browser_test.js PAGE PROGRAM SOURCE_DIR [CHROMIUM]
 const assert = require('node:assert/strict');
-const {execFileSync} = require('node:child_process');
 const fs = require('node:fs');
 const os = require('node:os');
 const path = require('node:path');
 const {test, before, after} = require('node:test');
 const {launch} = require('./chromium.js');
+const {scratch} = require('./scratch.js');
 
 const [pagePath, program, source, chromiumPath] = process.argv.slice(2).map((arg, i) => (i < 3 ? path.resolve(arg) : arg));
 const work = fs.mkdtempSync(path.join(os.tmpdir(), 'taletab-browser-'));
@@ -28,19 +28,7 @@ after(async () => {
   fs.rmSync(work, {recursive: true, force: true});
 });
 
-function put(name, bytes) {
-  const file = path.join(work, name);
-  fs.writeFileSync(file, bytes);
-  return file;
-}
-
-// The page the program writes for the script under the name `title`.
-function byProgram(script, title) {
-  const folder = fs.mkdtempSync(path.join(work, 'program-'));
-  fs.copyFileSync(script, path.join(folder, 'script.txt'));
-  execFileSync(program, ['script.txt', title], {cwd: folder});
-  return fs.readFileSync(path.join(folder, title));
-}
+const {put, byProgram} = scratch(work, program);
 
 // A tab with the page opened from its file, in the given language; every
 // request that any of its documents or workers makes is kept in `requests`.

@@ -7,13 +7,13 @@
 //   node engines_test.js PAGE PROGRAM SOURCE_DIR ENGINE=PATH...
 // ENGINE is chromium or firefox (PATH the browser) or webkit (PATH WebKitWebDriver; under xvfb-run).
 const assert = require('node:assert/strict');
-const {execFileSync} = require('node:child_process');
 const fs = require('node:fs');
 const net = require('node:net');
 const os = require('node:os');
 const path = require('node:path');
 const {describe, test, before, after, afterEach} = require('node:test');
 const {launch} = require('./engines.js');
+const {scratch} = require('./scratch.js');
 
 const [pagePath, program, source] = process.argv.slice(2, 5).map((arg) => path.resolve(arg));
 const engines = process.argv.slice(5);
@@ -23,19 +23,7 @@ const scene = path.join(source, 'examples', 'scene.txt');
 const AUTHOR_PLACEHOLDER = Buffer.from('\x82\xb1\x82\xb1\x82\xc9\x96\xbc\x91O\x82\xf0\x93\xfc\x82\xea\x82\xc4\x82\xad\x82\xbe\x82\xb3\x82\xa2', 'latin1');
 after(() => fs.rmSync(work, {recursive: true, force: true}));
 
-function put(name, bytes) {
-  const file = path.join(work, name);
-  fs.writeFileSync(file, bytes);
-  return file;
-}
-
-// The page the program writes for the script under the name `title`.
-function byProgram(script, title) {
-  const folder = fs.mkdtempSync(path.join(work, 'program-'));
-  fs.copyFileSync(script, path.join(folder, 'script.txt'));
-  execFileSync(program, ['script.txt', title], {cwd: folder});
-  return fs.readFileSync(path.join(folder, title));
-}
+const {put, byProgram} = scratch(work, program);
 
 // In the page: keeps each page the save control hands to the browser, with its name.
 function keepSaved() {
