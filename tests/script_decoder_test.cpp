@@ -336,6 +336,8 @@ const DetectionCase kDetectionCases[] = {
     utf16WithoutMark("the example in big-endian UTF-16 without the mark", kExample, true),
     utf16WithoutMark("generated seed 5, short, in UTF-16 without the mark", generated(5, 200), false),
     utf16WithoutMark("one line of UTF-16 without the mark", "\x83\x6e\x83\x8b\x83\x4a\t\x82\xa0\r\n", false),
+    // √ is 1A 22: the bytes judged end at its 0x1A, wherever the blocks are cut, and what follows does not count
+    utf16WithoutMark("UTF-16 without the mark and a 0x1A byte", "\x82\xa0\t\x81\xe3\x11\r\n", false),
     shiftJis("NUL bytes in Shift-JIS", "\x82\xa0\0\t\x82\xa2\0\r\n"s),
     shiftJis("UTF-16 without a line end or TAB is not taken for it", "a\0b\0c\0"s),
 

@@ -371,7 +371,10 @@ constexpr std::size_t kUtf16PairsSize = std::size_t{1} << 16;
 }  // namespace
 
 bool isUtf16WithoutMark(std::string_view start) {
-    return markAtStart(start).length == 0 && utf16WithoutMark(start.substr(0, kStartBytes)) != ScriptEncoding::kShiftJis;
+    start = start.substr(0, kStartBytes);
+    // The same bytes the decoder judges: up to a 0x1A.
+    if (const std::size_t end = start.find(kEndOfScript); end != std::string_view::npos) start = start.substr(0, end + 1);
+    return markAtStart(start).length == 0 && utf16WithoutMark(start) != ScriptEncoding::kShiftJis;
 }
 
 std::string_view encodingName(ScriptEncoding encoding) {
@@ -400,13 +403,13 @@ void ScriptDecoder::feed(std::string_view block) {
         return;
     }
     if (!started_) {
-        const std::size_t taken = std::min(block.size(), kStartBytes - start_.size());
+        std::size_t taken = std::min(block.size(), kStartBytes - start_.size());
+        // A byte order mark, or a 0x1A, ends the wait at once; the bytes judged end at the 0x1A,
+        // so that they are the same however the script was cut.
+        const std::size_t end = block.substr(0, taken).find(kEndOfScript);
+        if (end != std::string_view::npos) taken = end + 1;
         start_.append(block.data(), taken);
-        // A byte order mark, or a 0x1A, ends the wait at once.
-        if (start_.size() < kStartBytes && markAtStart(start_).length == 0 &&
-            block.substr(0, taken).find(kEndOfScript) == std::string_view::npos) {
-            return;
-        }
+        if (start_.size() < kStartBytes && markAtStart(start_).length == 0 && end == std::string_view::npos) return;
         endStart();
         block.remove_prefix(taken);
         if (block.empty()) return;

@@ -67,7 +67,8 @@ inline constexpr std::size_t kStartBytes = 1024;
 // A script that begins with a UTF-16 byte order mark (FF FE, little-endian
 // as Notepad's "Unicode" saves it; FE FF, big-endian) is UTF-16 and is read
 // as the same text in UTF-8 would be. Without the mark, a script is UTF-16
-// only when its first kStartBytes leave no doubt: read in one byte order
+// only when its first kStartBytes (up to a 0x1A byte, if one comes first,
+// whatever it turns out to be) leave no doubt: read in one byte order
 // they hold a TAB or a line end, no NUL and no other control character, no
 // surrogate without its other half, and at most one character in ten that
 // a script seldom holds; every other script has no NUL bytes at all there.
