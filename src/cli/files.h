@@ -51,6 +51,7 @@ public:
     std::filesystem::path file;    // kNone, kFile: the file to make or replace, links resolved
     bool standardOutput = false;   // the file found is standard output itself
     Cause cause = Cause::kNone;    // why it could not be examined or opened for writing, if known
+    std::uint64_t stream[2] = {};  // kStream: what openDirect must find again (device and inode; Windows: its type)
     std::string head;              // kFile: its first bytes, for the HTML check
     bool headRead = false;         // kFile: the bytes could be read
     bool empty = false;            // kFile: reading it gives no byte

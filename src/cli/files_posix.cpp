@@ -382,8 +382,8 @@ public:
             page.found.kind = PageFound::Kind::kOther;
         } else {
             page.found.kind = PageFound::Kind::kStream;
-            device_ = found.st_dev;
-            inode_ = found.st_ino;
+            page.stream[0] = found.st_dev;
+            page.stream[1] = found.st_ino;
         }
     }
 
@@ -428,7 +428,7 @@ public:
         if (descriptor < 0) return nullptr;
         // A file put in the device's place since it was examined is not written here.
         struct stat found;
-        if (::fstat(descriptor, &found) != 0 || found.st_dev != device_ || found.st_ino != inode_ ||
+        if (::fstat(descriptor, &found) != 0 || found.st_dev != page.stream[0] || found.st_ino != page.stream[1] ||
             S_ISREG(found.st_mode) || S_ISBLK(found.st_mode)) {
             ::close(descriptor);
             errno = 0;
@@ -446,10 +446,6 @@ public:
     bool copyInto(std::FILE* temporary, const PageTarget& page) override;
     void removeTemporary(const fs::path& temporary) override;
     Cause lastCause() const override { return causeOf(errno); }
-
-private:
-    dev_t device_ = 0;  // the kStream examined
-    ino_t inode_ = 0;
 };
 
 std::FILE* SystemFiles::createTemporary(const PageTarget& page, bool beside, fs::path& name) {

@@ -239,6 +239,7 @@ public:
         }
         if (GetFileType(file) != FILE_TYPE_DISK) {
             found.kind = PageFound::Kind::kStream;  // a device (NUL, CON) or a pipe
+            page.stream[0] = GetFileType(file);
             CloseHandle(file);
             return;
         }
@@ -295,13 +296,13 @@ public:
         page.empty = information.nFileSizeHigh == 0 && information.nFileSizeLow == 0 && got == 0;
     }
 
-    // Opened without truncating, and written only where it is still a device or a pipe:
+    // Opened without truncating, and written only where it is still the kind of device or pipe examined:
     // a disk file put in its place meanwhile is one to replace, not to write as it is.
-    std::FILE* openDirect(const fs::path& name, const PageTarget&) override {
+    std::FILE* openDirect(const fs::path& name, const PageTarget& page) override {
         const HANDLE file = CreateFileW(name.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                         OPEN_EXISTING, 0, nullptr);
         if (file == INVALID_HANDLE_VALUE) return nullptr;
-        if (GetFileType(file) == FILE_TYPE_DISK) {
+        if (GetFileType(file) != page.stream[0]) {
             CloseHandle(file);
             SetLastError(ERROR_SUCCESS);
             return nullptr;
