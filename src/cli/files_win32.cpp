@@ -31,16 +31,6 @@ void removeWatched() {
     watching = false;
 }
 
-// The volume and index that tell a file apart from every other; false if it cannot be opened.
-bool fileIdentity(const fs::path& name, BY_HANDLE_FILE_INFORMATION& identity) {
-    const HANDLE file = CreateFileW(name.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                    nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return false;
-    const bool known = GetFileInformationByHandle(file, &identity) != 0;
-    CloseHandle(file);
-    return known;
-}
-
 // A string the system fills, of whatever length: `fill(buffer, size)`
 // returns the length needed, or 0 on failure.
 template <typename Fill>
@@ -58,15 +48,28 @@ std::wstring filled(Fill fill) {
 }
 
 // An absolute name in the form that lifts the length limit: \\?\C:\... or
-// \\?\UNC\server\share\...; \\?\ and \\.\ names are taken as they are.
+// \\?\UNC\server\share\...; \\?\ and \\.\ names are taken as they are, and so
+// are device names (NUL, CON, COM1, in any folder), which the system makes \\.\NUL.
 std::wstring longName(const std::wstring& name) {
     if (name.rfind(LR"(\\?\)", 0) == 0 || name.rfind(LR"(\\.\)", 0) == 0) return name;
     // A drive-relative name (Z:page.htm) is taken in that drive's current directory.
     const std::wstring full =
         filled([&](wchar_t* buffer, DWORD size) { return GetFullPathNameW(name.c_str(), size, buffer, nullptr); });
     if (full.empty()) return name;
+    if (full.rfind(LR"(\\.\)", 0) == 0) return full;
     if (full.rfind(LR"(\\)", 0) == 0) return LR"(\\?\UNC\)" + full.substr(2);
     return LR"(\\?\)" + full;
+}
+
+// The volume and index that tell a file apart from every other; false if it cannot be opened.
+bool fileIdentity(const fs::path& name, BY_HANDLE_FILE_INFORMATION& identity) {
+    const HANDLE file = CreateFileW(longName(name.wstring()).c_str(), 0,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                    FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    const bool known = GetFileInformationByHandle(file, &identity) != 0;
+    CloseHandle(file);
+    return known;
 }
 
 // The file an open handle reaches, links followed, in its long form.
@@ -212,8 +215,9 @@ class SystemFiles final : public FileSystem {
 public:
     void examine(const fs::path& name, PageTarget& page) override {
         // Opened once, for writing where the user may, and held: every later step goes through this handle.
+        const std::wstring full = longName(name.wstring());
         const auto open = [&](DWORD access) {
-            return CreateFileW(name.c_str(), access, kShareAll, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS,
+            return CreateFileW(full.c_str(), access, kShareAll, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS,
                                nullptr);
         };
         bool writable = true;
@@ -229,7 +233,7 @@ public:
             const DWORD error = GetLastError();
             if (error == ERROR_FILE_NOT_FOUND) {
                 found.kind = PageFound::Kind::kNone;
-                page.file = longName(name.wstring());
+                page.file = full;
             } else {
                 // A missing directory, a name Windows cannot create, or any error not explained: refused.
                 found.kind = PageFound::Kind::kOther;
@@ -299,8 +303,8 @@ public:
     // Opened without truncating, and written only where it is still the kind of device or pipe examined:
     // a disk file put in its place meanwhile is one to replace, not to write as it is.
     std::FILE* openDirect(const fs::path& name, const PageTarget& page) override {
-        const HANDLE file = CreateFileW(name.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                        OPEN_EXISTING, 0, nullptr);
+        const HANDLE file = CreateFileW(longName(name.wstring()).c_str(), GENERIC_WRITE,
+                                        FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
         if (file == INVALID_HANDLE_VALUE) return nullptr;
         if (GetFileType(file) != page.stream[0]) {
             CloseHandle(file);
