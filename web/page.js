@@ -35,6 +35,8 @@
       unreadableFile: 'このファイルを読めませんでした（消されたか、読む権限がないのかもしれません）。',
       memory: 'メモリーが足りず、変換できませんでした。ほかのタブやアプリを閉じて、もう一度選んでください。',
       unkept: 'ページが大きすぎて、このブラウザーには保管できませんでした（プライベートウィンドウでは特に小さな上限があります）。ふつうのウィンドウで試すか、コマンドラインの taletab を使ってください。',
+      unsaved: 'ページを保存できませんでした（ディスクがいっぱいか、保存先が消されたのかもしれません）。保存先のファイルは元のままです。もう一度保存してください。',
+      saved: (name) => `「${name}」に保存しました。`,
       failed: 'このファイルは変換できませんでした。',
       cancelled: '変換をやめました。',
       example: '例の脚本で試す',
@@ -76,6 +78,8 @@
       unreadableFile: 'This file could not be read (it may have been deleted, or you may not be allowed to read it).',
       memory: 'There was not enough memory to convert this file. Close other tabs or programs and choose it again.',
       unkept: 'The page is larger than this browser could keep (a private window keeps less). Try an ordinary window, or the taletab program.',
+      unsaved: 'The page could not be saved (the disk may be full, or the file saved to was removed). The file is as it was. Save the page again.',
+      saved: (name) => `Saved as “${name}”.`,
       failed: 'This file could not be converted.',
       cancelled: 'The conversion was cancelled.',
       example: 'Try the example script',
@@ -101,13 +105,14 @@
   const $ = (id) => document.getElementById(id);
   const fileInput = $('file'), drop = $('drop'), pageName = $('page-name'), author = $('author'), address = $('address');
   const working = $('working'), progress = $('progress'), percent = $('percent'), message = $('message');
-  const result = $('result'), save = $('save'), summary = $('summary'), previewNote = $('preview-note'), preview = $('preview');
+  const result = $('result'), save = $('save'), savedNote = $('saved'), summary = $('summary'), previewNote = $('preview-note'), preview = $('preview');
   const workerUrl = URL.createObjectURL(new Blob([$('worker-script').textContent], {type: 'text/javascript'}));
 
   const preferred = (navigator.languages && navigator.languages[0]) || navigator.language || 'ja';
   let language = /^ja\b/i.test(preferred) ? 'ja' : 'en';
   // The script's job: its worker and, once converted, its rows; the page to save; what went wrong.
-  let file = null, job = null, ready = null, problem = null, urls = [], showProgress = 0, remakes = 0;
+  // ready: the page to save, as its head, its rows (a Blob) and its foot, and its name; saved: the name it was saved under.
+  let file = null, job = null, ready = null, problem = null, saved = null, urls = [], showProgress = 0, remakes = 0;
   // A worker started before it is needed has its module ready when a file comes.
   let spare = new Worker(workerUrl);
   // The author's name and address, kept in this browser's storage while `remember` is ticked.
@@ -148,6 +153,7 @@
     pageName.placeholder = defaultPageName();
     $('file-name').textContent = file ? file.name : '';
     message.textContent = problem ? texts[problem] : '';
+    savedNote.textContent = saved !== null ? texts.saved(saved) : '';
     save.disabled = busy() || !ready;
     save.textContent = busy() ? texts.busy : texts.save;
     const converted = job && job.converted;
@@ -164,7 +170,7 @@
         item.dataset.warning = warning;
         return item;
       }));
-      previewNote.textContent = texts.partial(megabytes(PREVIEW_BYTES), megabytes(ready ? ready.page.size : converted.rows.size));
+      previewNote.textContent = texts.partial(megabytes(PREVIEW_BYTES), megabytes(ready ? ready.size : converted.rows.size));
     }
   }
 
@@ -206,6 +212,7 @@
     if (job) job.worker.terminate();
     job = null;
     ready = null;
+    saved = null;
     for (const url of urls) URL.revokeObjectURL(url);
     urls = [];
     preview.replaceChildren();
@@ -300,7 +307,9 @@
     if (failed) return ended(mine, failed);
     for (const url of urls) URL.revokeObjectURL(url);
     urls = [];
-    ready = {page: new Blob([frame.head, mine.converted.rows, frame.foot], {type: PAGE_TYPE}), name: wanted.title};
+    const {rows} = mine.converted;
+    ready = {head: frame.head, rows, foot: frame.foot, name: wanted.title, size: frame.head.length + rows.size + frame.foot.length};
+    saved = null;
     document.body.dataset.pages = Number(document.body.dataset.pages || 0) + 1;
     render();
   }
@@ -382,16 +391,55 @@
     fileInput.click();
   });
 
+  // Where the browser offers a save-file picker, the page goes to the chosen
+  // file a part at a time, never gathered into one Blob; elsewhere it is downloaded.
   save.addEventListener('click', () => {
     if (!ready || busy()) return;
+    const page = ready;
+    problem = saved = null;
+    render();
+    if (!window.showSaveFilePicker) return download(page);
+    // Asked for at once: the picker needs the click it answers.
+    window.showSaveFilePicker({suggestedName: page.name, types: [{description: 'HTML', accept: {'text/html': ['.htm', '.html']}}]})
+      .then((handle) => write(page, handle), (error) => {
+        // Cancelled: nothing to say. Refused (a page in a frame, say): downloaded instead.
+        if (error.name !== 'AbortError') download(page);
+      });
+  });
+
+  // Writes `page` to the picked file: the file is replaced only once the whole page is written.
+  async function write(page, handle) {
+    let writable = null;
+    try {
+      writable = await handle.createWritable();
+      for (const part of [page.head, page.rows, page.foot]) await writable.write(part);
+      await writable.close();
+    } catch {
+      // The disk full, the file or its folder removed meanwhile, permission withdrawn: the old file stays.
+      if (writable) writable.abort().catch(() => {});
+      if (ready === page) problem = 'unsaved';
+      return render();
+    }
+    if (ready === page) saved = handle.name;
+    render();
+  }
+
+  function download(page) {
+    let blob;
+    try {
+      blob = new Blob([page.head, page.rows, page.foot], {type: PAGE_TYPE});
+    } catch {
+      // The browser would not make the page's Blob: nothing can be saved.
+      return job && ended(job, 'unkept');
+    }
     // A link made for the moment, never in the page: nothing to open in a tab of its own.
-    const url = URL.createObjectURL(ready.page);
+    const url = URL.createObjectURL(blob);
     urls.push(url);
     const link = document.createElement('a');
     link.href = url;
-    link.download = ready.name;
+    link.download = page.name;
     link.click();
-  });
+  }
   $('cancel').addEventListener('click', () => {
     forget();
     problem = 'cancelled';

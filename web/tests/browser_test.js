@@ -32,8 +32,13 @@ const {put, byProgram} = scratch(work, program);
 
 // A tab with the page opened from its file, in the given language; every
 // request that any of its documents or workers makes is kept in `requests`.
-async function open(locale = 'ja-JP') {
+// `before`: scripts run in the tab before the page's own. The page downloads
+// what it saves, as in Firefox and WebKit, unless one of them puts in a
+// save-file picker (the picker has tests of its own).
+async function open(locale = 'ja-JP', ...before) {
   const context = await browser.newContext({acceptDownloads: true, locale});
+  await context.addInitScript(() => { window.showSaveFilePicker = undefined; });
+  for (const script of before) await context.addInitScript(script);
   const requests = [];
   context.on('request', (request) => requests.push(request));
   const tab = await context.newPage();
@@ -367,5 +372,89 @@ test('old pages are let go: after ten edits, each saved, one page\'s address is 
     assert.ok(sjis.decode((await saved(tab)).bytes).includes(`<strong>author ${i}</strong>`));
   }
   assert.equal(await tab.evaluate(() => window.liveUrls.size), 1);
+  await context.close();
+});
+
+// In the tab, before the page's script: a save-file picker whose file keeps
+// what is written to it (window.picked), and behaves as window.pickerMode
+// says: 'write'; 'cancel' (the person closes the picker); 'refuse' (a
+// browser that will not show one); 'fail' (a write after the first rejects,
+// as on a full disk).
+function fakePicker() {
+  window.picked = {asked: 0, writes: 0, aborted: 0, pages: []};
+  window.pickerMode = 'write';
+  window.showSaveFilePicker = async ({suggestedName}) => {
+    window.picked.asked++;
+    const mode = window.pickerMode;
+    if (mode === 'cancel') throw new DOMException('The user aborted a request.', 'AbortError');
+    if (mode === 'refuse') throw new DOMException('Not allowed here.', 'SecurityError');
+    const parts = [];
+    return {
+      name: suggestedName,
+      async createWritable() {
+        return {
+          async write(part) {
+            if (mode === 'fail' && parts.length > 0) throw new DOMException('The disk is full.', 'QuotaExceededError');
+            window.picked.writes++;
+            parts.push(new Uint8Array(part instanceof Blob ? await part.arrayBuffer() : part));
+          },
+          async close() {
+            const bytes = [];
+            for (const part of parts) bytes.push(...part);
+            window.picked.pages.push({name: suggestedName, bytes});
+          },
+          async abort() { window.picked.aborted++; },
+        };
+      },
+    };
+  };
+}
+
+test('with a save-file picker the page is written to the picked file a part at a time; a cancel says nothing, a failed write says so', async () => {
+  const {tab, context} = await open('ja-JP', fakePicker);
+  const downloads = [];
+  tab.on('download', (download) => downloads.push(download));
+  await choose(tab, scene);
+  const made = await pages(tab);
+  await tab.fill('#author', 'Mori & Co');
+  await remade(tab, made);
+  // The program's page with the author's placeholder (in Shift-JIS) replaced.
+  const placeholder = '\x82\xb1\x82\xb1\x82\xc9\x96\xbc\x91O\x82\xf0\x93\xfc\x82\xea\x82\xc4\x82\xad\x82\xbe\x82\xb3\x82\xa2';
+  assert.equal(sjis.decode(Buffer.from(placeholder, 'latin1')), AUTHOR_PLACEHOLDER);
+  const expected = Buffer.from(byProgram(scene, 'scene.htm').toString('latin1').replaceAll(placeholder, 'Mori &amp; Co'), 'latin1');
+  const state = () => tab.evaluate(() => ({
+    ...window.picked, message: document.getElementById('message').textContent, saved: document.getElementById('saved').textContent,
+    saveEnabled: !document.getElementById('save').disabled,
+  }));
+  // Clicks save with the picker in `mode`; the page's state once it has answered.
+  const saveWith = async (mode) => {
+    const asked = (await state()).asked;
+    await tab.evaluate((mode) => { window.pickerMode = mode; }, mode);
+    await tab.click('#save');
+    await tab.waitForFunction((n) => window.picked.asked > n, asked);
+    await tab.waitForTimeout(300);  // time enough for a write, a message or a download
+    return state();
+  };
+
+  let now = await saveWith('write');
+  assert.equal(now.pages.length, 1);
+  assert.equal(now.pages[0].name, 'scene.htm');
+  assert.ok(Buffer.from(now.pages[0].bytes).equals(expected), 'the written page is the program\'s, with the author');
+  assert.equal(now.writes, 3, 'the head, the rows and the foot, each written as it is');
+  assert.equal(now.saved, '「scene.htm」に保存しました。');
+  assert.equal(now.message, '');
+
+  now = await saveWith('cancel');
+  assert.deepEqual([now.message, now.saved, now.pages.length, downloads.length, now.saveEnabled], ['', '', 1, 0, true], 'cancelled');
+
+  now = await saveWith('fail');
+  assert.match(now.message, /ページを保存できませんでした/, 'a failed write');
+  assert.equal(now.saved, '', 'a failed write is not called saved');
+  assert.deepEqual([now.pages.length, now.aborted, now.saveEnabled], [1, 1, true], 'the file left as it was, and saving offered again');
+
+  now = await saveWith('refuse');
+  assert.equal(now.message, '');
+  assert.equal(downloads.length, 1, 'a browser that shows no picker downloads the page');
+  assert.ok(fs.readFileSync(await downloads[0].path()).equals(expected));
   await context.close();
 });
