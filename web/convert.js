@@ -19,6 +19,18 @@ const PAGE_TYPE = 'text/html;charset=Shift_JIS';
 const ENCODINGS = ['Shift-JIS', 'UTF-8', 'UTF-16', 'UTF-16', 'EUC-JP', 'ISO-2022-JP'];
 const NO_DETAILS = {title: '', author: '', address: ''};
 
+// What a Blob the browser would not make is thrown as: the page could not be
+// kept, told apart from the module's memory running out.
+class Unkept extends Error {}
+
+function blobOf(parts) {
+  try {
+    return new Blob(parts);
+  } catch (error) {
+    throw new Unkept(String(error));
+  }
+}
+
 // 'empty' or 'binary' for the first SNIFFED_BYTES of a file that is no script.
 function notAScript(taletab, head) {
   if (head.length === 0) return 'empty';
@@ -97,7 +109,7 @@ class Conversion {
     this.staged = 0;
     taletab.takeBlock = (block) => {
       if (this.staged + block.length > staging.length) {
-        this.blobs.push(new Blob([staging.subarray(0, this.staged)]));
+        this.blobs.push(blobOf([staging.subarray(0, this.staged)]));
         this.staged = 0;
       }
       staging.set(block, this.staged);
@@ -127,8 +139,8 @@ class Conversion {
   finish() {
     const {taletab, converter} = this;
     taletab._taletab_finish(converter);
-    this.blobs.push(new Blob([this.staging.subarray(0, this.staged)]));
-    const whole = new Blob(this.blobs);
+    this.blobs.push(blobOf([this.staging.subarray(0, this.staged)]));
+    const whole = blobOf(this.blobs);
     const {head, foot} = frameOf(taletab, NO_DETAILS);
     return {
       rows: whole.slice(head.length, whole.size - foot.length),

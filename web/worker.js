@@ -7,10 +7,14 @@
 const module_ = createTaletab();
 let conversion = null;
 
-// What the page is told of a failure: the module's memory could not grow (a
-// Blob or buffer not allocated, or the module aborted, as it does when an
-// allocation fails), or anything else.
+// What the page is told of a failure: the page's Blobs not made (the page
+// cannot be kept), the module's memory could not grow (a buffer not
+// allocated, or the module aborted, as it does when an allocation fails), or anything else.
 function failure(error) {
+  if (error instanceof Unkept) return 'unkept';
+  // A C++ exception leaves the module as a number (its address there); the
+  // core throws only where an allocation failed.
+  if (typeof error === 'number') return 'memory';
   return /memory|allocat|OOM|Aborted/i.test(String(error)) || error instanceof RangeError ? 'memory' : 'failed';
 }
 

@@ -458,3 +458,41 @@ test('with a save-file picker the page is written to the picked file a part at a
   assert.ok(fs.readFileSync(await downloads[0].path()).equals(expected));
   await context.close();
 });
+
+// In the tab, before the page's script: each worker the page starts runs `prelude` first.
+const inWorkers = (prelude) => `{
+  const RealWorker = window.Worker;
+  window.Worker = function (url, options) {
+    const script = document.getElementById('worker-script').textContent;
+    return new RealWorker(URL.createObjectURL(new Blob([${JSON.stringify(prelude)}, script], {type: 'text/javascript'})), options);
+  };
+}`;
+
+test('a page the browser cannot keep, or a script its memory cannot hold, is reported and nothing is offered to save', async () => {
+  // One line of 24 MB: the module's memory (16 MB at first) must grow to hold it.
+  const longLine = put('long-line.txt', Buffer.concat([Buffer.from('A\t'), Buffer.alloc(24 * 1024 * 1024, 'x'), Buffer.from('\r\n')]));
+  for (const [label, prelude, script, message] of [
+    ['the worker makes no Blob', 'self.Blob = class { constructor() { throw new RangeError("Out of memory"); } };', scene,
+     /ページが大きすぎて、このブラウザーには保管できませんでした/],
+    ['the module\'s memory cannot grow',
+     'WebAssembly.Memory.prototype.grow = function () { throw new RangeError("WebAssembly.Memory.grow(): Maximum memory size exceeded"); };',
+     longLine, /メモリーが足りず、変換できませんでした/],
+  ]) {
+    const {tab, context} = await open('ja-JP', {content: inWorkers(prelude)});
+    assert.equal(await choose(tab, script), 'refused', label);
+    assert.match(await tab.textContent('#message'), message, label);
+    assert.equal(await tab.isVisible('#result'), false, label);
+    assert.equal(await tab.isDisabled('#save'), true, label);
+    await context.close();
+  }
+
+  // The page's own Blob, made as the download starts.
+  const {tab, context} = await open();
+  await choose(tab, scene);
+  await tab.evaluate(() => { window.Blob = class { constructor() { throw new RangeError('Out of memory'); } }; });
+  await tab.click('#save');
+  await tab.waitForFunction(() => document.body.dataset.state === 'refused');
+  assert.match(await tab.textContent('#message'), /ページが大きすぎて、このブラウザーには保管できませんでした/);
+  assert.equal(await tab.isDisabled('#save'), true);
+  await context.close();
+});
