@@ -159,7 +159,7 @@
     const converted = job && job.converted;
     result.hidden = preview.hidden = !converted;
     if (!converted) $('warnings').replaceChildren();
-    previewNote.hidden = !(converted && converted.rows.size > PREVIEW_BYTES);
+    previewNote.hidden = !(converted && converted.rowBytes > PREVIEW_BYTES);
     if (converted) {
       summary.textContent = texts.summary(converted) + (converted.unreadable ? ` ${texts.unreadable(converted.unreadable)}` : '') +
         (converted.doubtful ? ` ${texts.doubtful(converted.encoding)}` : '');
@@ -170,7 +170,7 @@
         item.dataset.warning = warning;
         return item;
       }));
-      previewNote.textContent = texts.partial(megabytes(PREVIEW_BYTES), megabytes(ready ? ready.size : converted.rows.size));
+      previewNote.textContent = texts.partial(megabytes(PREVIEW_BYTES), megabytes(ready ? ready.size : converted.rowBytes));
     }
   }
 
@@ -256,6 +256,8 @@
       reading.catch(() => {});  // seen where it is awaited
       return reading;
     };
+    // Where the page is to be written to a file part by part, its parts are kept as they are made, not copied into Blobs.
+    const buffers = Boolean(window.showSaveFilePicker);
     let at = 0;
     let next = read(0);
     for (;;) {
@@ -268,7 +270,7 @@
       if (job !== mine) return;
       at += block.byteLength;
       const last = block.byteLength === 0 || at >= chosen.size;
-      const answer = ask(mine, 'block', block, [block]);
+      const answer = ask(mine, 'block', {block, buffers}, [block]);
       if (!last) next = read(at);  // read on while the worker converts
       const {refused, failed, done} = await answer;
       if (job !== mine) return;
@@ -279,9 +281,9 @@
     const {converted, failed} = await ask(mine, 'end');
     if (job !== mine) return;
     if (failed) return ended(mine, failed);
-    // A browser short of room for Blobs may have let the rows go: the page is whole only if its last byte can be read.
+    // A browser short of room for Blobs may have let some go: the page is whole only if each one's last byte can be read.
     try {
-      await converted.rows.slice(Math.max(0, converted.rows.size - 1)).arrayBuffer();
+      await Promise.all(converted.rows.filter((part) => part instanceof Blob).map((part) => part.slice(part.size - 1).arrayBuffer()));
     } catch {
       return ended(mine, 'unkept');
     }
@@ -308,7 +310,7 @@
     for (const url of urls) URL.revokeObjectURL(url);
     urls = [];
     const {rows} = mine.converted;
-    ready = {head: frame.head, rows, foot: frame.foot, name: wanted.title, size: frame.head.length + rows.size + frame.foot.length};
+    ready = {head: frame.head, rows, foot: frame.foot, name: wanted.title, size: frame.head.length + mine.converted.rowBytes + frame.foot.length};
     saved = null;
     document.body.dataset.pages = Number(document.body.dataset.pages || 0) + 1;
     render();
@@ -340,10 +342,16 @@
   // The table of the page's first rows, read as a browser reads the saved
   // page (Shift-JIS), parsed where nothing loads or runs, rebuilt of inert markup.
   async function showPreview(mine) {
-    const {rows} = mine.converted;
-    let bytes = new Uint8Array(await rows.slice(0, PREVIEW_BYTES).arrayBuffer());
+    const {rows, rowBytes} = mine.converted;
+    let bytes = new Uint8Array(Math.min(rowBytes, PREVIEW_BYTES));
+    for (let at = 0, i = 0; at < bytes.length; i++) {
+      const part = rows[i] instanceof Blob ? new Uint8Array(await rows[i].slice(0, bytes.length - at).arrayBuffer()) : rows[i];
+      const piece = part.subarray(0, bytes.length - at);
+      bytes.set(piece, at);
+      at += piece.length;
+    }
     // An LF is never part of a Shift-JIS character, so no character is cut.
-    if (rows.size > PREVIEW_BYTES) bytes = bytes.subarray(0, bytes.lastIndexOf(0x0a) + 1);
+    if (rowBytes > PREVIEW_BYTES) bytes = bytes.subarray(0, bytes.lastIndexOf(0x0a) + 1);
     const parsed = new DOMParser().parseFromString(`<table>${new TextDecoder('shift_jis').decode(bytes)}</table>`, 'text/html');
     const table = document.createElement('table');
     const source = parsed.querySelector('table');
@@ -412,7 +420,7 @@
     let writable = null;
     try {
       writable = await handle.createWritable();
-      for (const part of [page.head, page.rows, page.foot]) await writable.write(part);
+      for (const part of [page.head, ...page.rows, page.foot]) await writable.write(part);
       await writable.close();
     } catch {
       // The disk full, the file or its folder removed meanwhile, permission withdrawn: the old file stays.
@@ -427,7 +435,7 @@
   function download(page) {
     let blob;
     try {
-      blob = new Blob([page.head, page.rows, page.foot], {type: PAGE_TYPE});
+      blob = new Blob([page.head, ...page.rows, page.foot], {type: PAGE_TYPE});
     } catch {
       // The browser would not make the page's Blob: nothing can be saved.
       return job && ended(job, 'unkept');

@@ -19,8 +19,9 @@ function failure(error) {
 }
 
 const handlers = {
-  // The script's next block (an ArrayBuffer, handed over); answered with whether more are wanted.
-  async block(block) {
+  // The script's next block (an ArrayBuffer, handed over), and whether the
+  // page is to be kept in buffers (see Conversion); answered with whether more are wanted.
+  async block({block, buffers}) {
     const taletab = await module_;
     const bytes = new Uint8Array(block);
     if (!conversion) {
@@ -29,17 +30,18 @@ const handlers = {
       const like = looksLike(head);
       // A word processor's document is told apart from other files that are no script.
       if (refused) return {refused: refused === 'binary' && like === 'document' ? 'document' : refused};
-      conversion = new Conversion(taletab);
+      conversion = new Conversion(taletab, {buffers});
       conversion.like = like;
     }
     return {fed: bytes.length, done: conversion.feed(bytes)};
   },
-  // The script has ended: the rows, and what the page says about them.
+  // The script has ended: the rows, and what the page says about them. Their buffers are handed over.
   async end() {
     const converted = {...conversion.finish(), like: conversion.like};
     conversion.destroy();
     conversion = null;
-    return {converted};
+    const buffers = new Set(converted.rows.filter((part) => !(part instanceof Blob)).map((part) => part.buffer));
+    return {converted, handed: [...buffers]};
   },
   // The head and foot for the page's details ({title, author, address}).
   async frame(details) {
@@ -47,9 +49,11 @@ const handlers = {
   },
 };
 
+// A handler answers with what to post, and in `handed` what to hand over with it.
 self.onmessage = async ({data: {kind, value, id}}) => {
   try {
-    self.postMessage({id, ...(await handlers[kind](value))});
+    const {handed = [], ...said} = await handlers[kind](value);
+    self.postMessage({id, ...said}, handed);
   } catch (error) {
     // A script the module's memory cannot hold (a line of hundreds of megabytes, say) ends here.
     self.postMessage({id, failed: failure(error), detail: String(error)});
