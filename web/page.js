@@ -96,8 +96,9 @@
   };
   // Shown for a moment only, a progress bar would flicker.
   const PROGRESS_AFTER_MS = 300;
-  // The file is read and handed to the worker this much at a time.
-  const READ_BYTES = 16 * 1024 * 1024;
+  // The file is read and handed to the worker this much at a time: the worker
+  // converts a block while the next is read, from the first few megabytes on.
+  const READ_BYTES = 4 * 1024 * 1024;
   // How much of the page's rows the preview shows.
   const PREVIEW_BYTES = 1024 * 1024;
   const PAGE_TYPE = 'text/html;charset=Shift_JIS';
