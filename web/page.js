@@ -112,7 +112,7 @@
   const preferred = (navigator.languages && navigator.languages[0]) || navigator.language || 'ja';
   let language = /^ja\b/i.test(preferred) ? 'ja' : 'en';
   // The script's job: its worker and, once converted, its rows; the page to save; what went wrong.
-  // ready: the page to save, as its head, its rows (a Blob) and its foot, and its name; saved: the name it was saved under.
+  // ready: the page to save, as its head, its rows (parts: Blobs or buffers) and its foot, and its name; saved: the name it was saved under.
   let file = null, job = null, ready = null, problem = null, saved = null, urls = [], showProgress = 0, remakes = 0;
   // A worker started before it is needed has its module ready when a file comes.
   let spare = new Worker(workerUrl);
@@ -310,8 +310,8 @@
     if (failed) return ended(mine, failed);
     for (const url of urls) URL.revokeObjectURL(url);
     urls = [];
-    const {rows} = mine.converted;
-    ready = {head: frame.head, rows, foot: frame.foot, name: wanted.title, size: frame.head.length + mine.converted.rowBytes + frame.foot.length};
+    const {rows, rowBytes} = mine.converted;
+    ready = {head: frame.head, rows, foot: frame.foot, name: wanted.title, size: frame.head.length + rowBytes + frame.foot.length};
     saved = null;
     document.body.dataset.pages = Number(document.body.dataset.pages || 0) + 1;
     render();

@@ -7,8 +7,8 @@
 const module_ = createTaletab();
 let conversion = null;
 
-// What the page is told of a failure: the page's Blobs not made (the page
-// cannot be kept), the module's memory could not grow (a buffer not
+// What the page is told of a failure: a part of the page not made, a Blob
+// or a buffer (the page cannot be kept), the module's memory could not grow (a buffer not
 // allocated, or the module aborted, as it does when an allocation fails), or anything else.
 function failure(error) {
   if (error instanceof Unkept) return 'unkept';
