@@ -496,14 +496,23 @@ const inWorkers = (prelude) => `{
 test('a page the browser cannot keep, or a script its memory cannot hold, is reported and nothing is offered to save', async () => {
   // One line of 24 MB: the module's memory (16 MB at first) must grow to hold it.
   const longLine = put('long-line.txt', Buffer.concat([Buffer.from('A\t'), Buffer.alloc(24 * 1024 * 1024, 'x'), Buffer.from('\r\n')]));
-  for (const [label, prelude, script, message] of [
+  for (const [label, prelude, script, message, ...before] of [
     ['the worker makes no Blob', 'self.Blob = class { constructor() { throw new RangeError("Out of memory"); } };', scene,
      /ページが大きすぎて、このブラウザーには保管できませんでした/],
+    // With a save-file picker the page is kept in buffers of 16 MB: none given, or none after the first.
+    ...[['the worker gets no buffer for the page', 0, scene], ['the worker gets no second buffer', 1, longLine]].map(([label, given, script]) => [
+      label, `{
+        let given = ${given};
+        self.Uint8Array = new Proxy(Uint8Array, {construct(real, args) {
+          if (args[0] >= 16 * 1024 * 1024 && given-- === 0) throw new RangeError("Array buffer allocation failed");
+          return Reflect.construct(real, args);
+        }});
+      }`, script, /ページが大きすぎて、このブラウザーには保管できませんでした/, fakePicker]),
     ['the module\'s memory cannot grow',
      'WebAssembly.Memory.prototype.grow = function () { throw new RangeError("WebAssembly.Memory.grow(): Maximum memory size exceeded"); };',
      longLine, /メモリーが足りず、変換できませんでした/],
   ]) {
-    const {tab, context} = await open('ja-JP', {content: inWorkers(prelude)});
+    const {tab, context} = await open('ja-JP', ...before, {content: inWorkers(prelude)});
     assert.equal(await choose(tab, script), 'refused', label);
     assert.match(await tab.textContent('#message'), message, label);
     assert.equal(await tab.isVisible('#result'), false, label);
