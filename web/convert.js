@@ -1,9 +1,12 @@
 // Converts a script into its page with the module's converter, fed a block
 // at a time. The rows are converted once; the head and the foot, which alone
 // hold the page's name, author and address, are made apart (frameOf), so
-// that an edit of those needs no second conversion. The rows are gathered as
-// Blob parts, so that neither the script nor the page is ever held whole in
-// one string or buffer. Runs in the page's worker, and under node in the tests.
+// that an edit of those needs no second conversion. The rows are gathered in
+// parts of PART_BYTES, so that neither the script nor the page is ever held
+// whole in one string or buffer: Blobs, which a browser may move out of its
+// memory, for a page that is to be downloaded; or the buffers themselves,
+// for a page that is to be written to a file part by part (copied into Blobs
+// it would be copied twice). Runs in the page's worker, and under node in the tests.
 
 // Where the file says it is no script, nothing is converted: an empty file,
 // or one with a NUL byte among its first bytes (as every image, archive or
@@ -11,13 +14,43 @@
 // (with its mark, or without it as the decoder tells it).
 // (Even after a 0x1A: a PNG image has one before its first NUL.)
 const SNIFFED_BYTES = 8192;
-// The page's bytes are moved out of the JavaScript heap into a Blob this often.
-const BLOB_PART_BYTES = 16 * 1024 * 1024;
+// The size of the page's parts (the last excepted).
+const PART_BYTES = 16 * 1024 * 1024;
 // The script goes into the module's memory this much at a time.
 const FEED_BYTES = 1024 * 1024;
 const PAGE_TYPE = 'text/html;charset=Shift_JIS';
 const ENCODINGS = ['Shift-JIS', 'UTF-8', 'UTF-16', 'UTF-16', 'EUC-JP', 'ISO-2022-JP'];
 const NO_DETAILS = {title: '', author: '', address: ''};
+
+// What a part of the page that the browser would not make (a Blob or a
+// buffer) is thrown as: the page could not be kept, told apart from the
+// module's memory running out.
+class Unkept extends Error {}
+
+function kept(make) {
+  try {
+    return make();
+  } catch (error) {
+    throw new Unkept(String(error));
+  }
+}
+
+// The bytes of a part of the page, a Blob or a Uint8Array.
+const sizeOf = (part) => (part instanceof Blob ? part.size : part.byteLength);
+
+// `parts` without their first `front` bytes and their last `back`.
+function trimmed(parts, front, back) {
+  const end = parts.reduce((sum, part) => sum + sizeOf(part), 0) - back;
+  const out = [];
+  let at = 0;
+  for (const part of parts) {
+    const size = sizeOf(part);
+    const [from, to] = [Math.max(front - at, 0), Math.min(size, end - at)];
+    if (to > from) out.push(from === 0 && to === size ? part : part instanceof Blob ? part.slice(from, to) : part.subarray(from, to));
+    at += size;
+  }
+  return out;
+}
 
 // 'empty' or 'binary' for the first SNIFFED_BYTES of a file that is no script.
 function notAScript(taletab, head) {
@@ -77,31 +110,34 @@ function frameOf(taletab, details) {
   return {head, foot};
 }
 
-// The page: the rows (a Blob) between the head and the foot for `details`.
+// The page: the rows (parts) between the head and the foot for `details`.
 function pageOf(taletab, rows, details) {
   const {head, foot} = frameOf(taletab, details);
-  return new Blob([head, rows, foot], {type: PAGE_TYPE});
+  return new Blob([head, ...rows, foot], {type: PAGE_TYPE});
 }
 
 // One script's conversion into its rows: feed(bytes) its blocks in order,
 // then finish(). One at a time per module, which takes the page's blocks.
+// The rows are kept in Blobs, or with `buffers` in Uint8Arrays, of `partBytes`.
 class Conversion {
-  constructor(taletab) {
+  constructor(taletab, {buffers = false, partBytes = PART_BYTES} = {}) {
     this.taletab = taletab;
-    this.blobs = [];
-    // The page goes through one buffer into Blobs of BLOB_PART_BYTES: a
-    // Blob costs the more the more parts it is made of, and a buffer per
-    // block would cost an allocation each.
-    const staging = new Uint8Array(BLOB_PART_BYTES);
-    this.staging = staging;
+    this.buffers = buffers;
+    this.partBytes = partBytes;
+    this.parts = [];
+    // The module's blocks are gathered into parts of partBytes: a Blob
+    // costs the more the more parts it is made of, and a buffer per block
+    // would cost an allocation each.
+    this.staging = kept(() => new Uint8Array(partBytes));
     this.staged = 0;
     taletab.takeBlock = (block) => {
-      if (this.staged + block.length > staging.length) {
-        this.blobs.push(new Blob([staging.subarray(0, this.staged)]));
-        this.staged = 0;
+      for (let at = 0; at < block.length;) {
+        if (this.staged === this.staging.length) this.store();
+        const size = Math.min(block.length - at, this.staging.length - this.staged);
+        this.staging.set(block.subarray(at, at + size), this.staged);
+        this.staged += size;
+        at += size;
       }
-      staging.set(block, this.staged);
-      this.staged += block.length;
     };
     this.converter = withDetails(taletab, NO_DETAILS, (args) => taletab._taletab_create(...args));
     this.sawTab = false;
@@ -121,17 +157,30 @@ class Conversion {
     return taletab._taletab_done(converter) === 1;
   }
 
-  // {rows, encoding, doubtful, rowCount, unreadable, noTab}: rows the page's rows as a
-  // Blob, doubtful whether the encoding was judged on thin or conflicting evidence,
+  // The part gathered so far is one of the page's; a buffer is handed over with it.
+  store() {
+    const part = this.staging.subarray(0, this.staged);
+    if (this.buffers) {
+      this.parts.push(part);
+      this.staging = kept(() => new Uint8Array(this.partBytes));
+    } else {
+      this.parts.push(kept(() => new Blob([part])));
+    }
+    this.staged = 0;
+  }
+
+  // {rows, rowBytes, encoding, doubtful, rowCount, unreadable, noTab}: rows the page's
+  // rows as its parts (Blobs or Uint8Arrays), rowBytes their size, doubtful whether the encoding was judged on thin or conflicting evidence,
   // noTab whether no line had a TAB (all headings, none spoken).
   finish() {
     const {taletab, converter} = this;
     taletab._taletab_finish(converter);
-    this.blobs.push(new Blob([this.staging.subarray(0, this.staged)]));
-    const whole = new Blob(this.blobs);
+    this.store();
     const {head, foot} = frameOf(taletab, NO_DETAILS);
+    const rows = trimmed(this.parts, head.length, foot.length);
     return {
-      rows: whole.slice(head.length, whole.size - foot.length),
+      rows,
+      rowBytes: rows.reduce((sum, part) => sum + sizeOf(part), 0),
       encoding: ENCODINGS[taletab._taletab_encoding(converter)],
       doubtful: taletab._taletab_encoding_doubtful(converter) === 1,
       rowCount: taletab._taletab_rows(converter),
@@ -149,13 +198,13 @@ class Conversion {
 }
 
 // The whole conversion of `file` (a Blob) for `details`, reading its stream
-// (node's tests and benchmark). Resolves to {page, rows, encoding, rowCount,
-// unreadable}, page a Blob of type text/html;charset=Shift_JIS, or to
-// {error: 'empty' | 'binary'} for a file that is no script.
-async function convertScript(taletab, file, details) {
+// (node's tests and benchmark); `keeping` as for a Conversion. Resolves to
+// {page, rows, encoding, rowCount, unreadable}, page a Blob of type
+// text/html;charset=Shift_JIS, or to {error: 'empty' | 'binary'} for a file that is no script.
+async function convertScript(taletab, file, details, keeping) {
   const refused = notAScript(taletab, new Uint8Array(await file.slice(0, SNIFFED_BYTES).arrayBuffer()));
   if (refused) return {error: refused};
-  const conversion = new Conversion(taletab);
+  const conversion = new Conversion(taletab, keeping);
   try {
     const reader = file.stream().getReader();
     for (;;) {

@@ -35,6 +35,8 @@
       unreadableFile: 'このファイルを読めませんでした（消されたか、読む権限がないのかもしれません）。',
       memory: 'メモリーが足りず、変換できませんでした。ほかのタブやアプリを閉じて、もう一度選んでください。',
       unkept: 'ページが大きすぎて、このブラウザーには保管できませんでした（プライベートウィンドウでは特に小さな上限があります）。ふつうのウィンドウで試すか、コマンドラインの taletab を使ってください。',
+      unsaved: 'ページを保存できませんでした（ディスクがいっぱいか、保存先が消されたのかもしれません）。保存先のファイルは元のままです。もう一度保存してください。',
+      saved: (name) => `「${name}」に保存しました。`,
       failed: 'このファイルは変換できませんでした。',
       cancelled: '変換をやめました。',
       example: '例の脚本で試す',
@@ -76,6 +78,8 @@
       unreadableFile: 'This file could not be read (it may have been deleted, or you may not be allowed to read it).',
       memory: 'There was not enough memory to convert this file. Close other tabs or programs and choose it again.',
       unkept: 'The page is larger than this browser could keep (a private window keeps less). Try an ordinary window, or the taletab program.',
+      unsaved: 'The page could not be saved (the disk may be full, or the file saved to was removed). The file is as it was. Save the page again.',
+      saved: (name) => `Saved as “${name}”.`,
       failed: 'This file could not be converted.',
       cancelled: 'The conversion was cancelled.',
       example: 'Try the example script',
@@ -92,8 +96,9 @@
   };
   // Shown for a moment only, a progress bar would flicker.
   const PROGRESS_AFTER_MS = 300;
-  // The file is read and handed to the worker this much at a time.
-  const READ_BYTES = 16 * 1024 * 1024;
+  // The file is read and handed to the worker this much at a time: the worker
+  // converts a block while the next is read, from the first few megabytes on.
+  const READ_BYTES = 4 * 1024 * 1024;
   // How much of the page's rows the preview shows.
   const PREVIEW_BYTES = 1024 * 1024;
   const PAGE_TYPE = 'text/html;charset=Shift_JIS';
@@ -101,13 +106,14 @@
   const $ = (id) => document.getElementById(id);
   const fileInput = $('file'), drop = $('drop'), pageName = $('page-name'), author = $('author'), address = $('address');
   const working = $('working'), progress = $('progress'), percent = $('percent'), message = $('message');
-  const result = $('result'), save = $('save'), summary = $('summary'), previewNote = $('preview-note'), preview = $('preview');
+  const result = $('result'), save = $('save'), savedNote = $('saved'), summary = $('summary'), previewNote = $('preview-note'), preview = $('preview');
   const workerUrl = URL.createObjectURL(new Blob([$('worker-script').textContent], {type: 'text/javascript'}));
 
   const preferred = (navigator.languages && navigator.languages[0]) || navigator.language || 'ja';
   let language = /^ja\b/i.test(preferred) ? 'ja' : 'en';
   // The script's job: its worker and, once converted, its rows; the page to save; what went wrong.
-  let file = null, job = null, ready = null, problem = null, urls = [], showProgress = 0, remakes = 0;
+  // ready: the page to save, as its head, its rows (parts: Blobs or buffers) and its foot, and its name; saved: the name it was saved under.
+  let file = null, job = null, ready = null, problem = null, saved = null, urls = [], showProgress = 0, remakes = 0;
   // A worker started before it is needed has its module ready when a file comes.
   let spare = new Worker(workerUrl);
   // The author's name and address, kept in this browser's storage while `remember` is ticked.
@@ -148,12 +154,13 @@
     pageName.placeholder = defaultPageName();
     $('file-name').textContent = file ? file.name : '';
     message.textContent = problem ? texts[problem] : '';
+    savedNote.textContent = saved !== null ? texts.saved(saved) : '';
     save.disabled = busy() || !ready;
     save.textContent = busy() ? texts.busy : texts.save;
     const converted = job && job.converted;
     result.hidden = preview.hidden = !converted;
     if (!converted) $('warnings').replaceChildren();
-    previewNote.hidden = !(converted && converted.rows.size > PREVIEW_BYTES);
+    previewNote.hidden = !(converted && converted.rowBytes > PREVIEW_BYTES);
     if (converted) {
       summary.textContent = texts.summary(converted) + (converted.unreadable ? ` ${texts.unreadable(converted.unreadable)}` : '') +
         (converted.doubtful ? ` ${texts.doubtful(converted.encoding)}` : '');
@@ -164,7 +171,7 @@
         item.dataset.warning = warning;
         return item;
       }));
-      previewNote.textContent = texts.partial(megabytes(PREVIEW_BYTES), megabytes(ready ? ready.page.size : converted.rows.size));
+      previewNote.textContent = texts.partial(megabytes(PREVIEW_BYTES), megabytes(ready ? ready.size : converted.rowBytes));
     }
   }
 
@@ -206,6 +213,7 @@
     if (job) job.worker.terminate();
     job = null;
     ready = null;
+    saved = null;
     for (const url of urls) URL.revokeObjectURL(url);
     urls = [];
     preview.replaceChildren();
@@ -249,6 +257,8 @@
       reading.catch(() => {});  // seen where it is awaited
       return reading;
     };
+    // Where the page is to be written to a file part by part, its parts are kept as they are made, not copied into Blobs.
+    const buffers = Boolean(window.showSaveFilePicker);
     let at = 0;
     let next = read(0);
     for (;;) {
@@ -261,7 +271,7 @@
       if (job !== mine) return;
       at += block.byteLength;
       const last = block.byteLength === 0 || at >= chosen.size;
-      const answer = ask(mine, 'block', block, [block]);
+      const answer = ask(mine, 'block', {block, buffers}, [block]);
       if (!last) next = read(at);  // read on while the worker converts
       const {refused, failed, done} = await answer;
       if (job !== mine) return;
@@ -272,9 +282,9 @@
     const {converted, failed} = await ask(mine, 'end');
     if (job !== mine) return;
     if (failed) return ended(mine, failed);
-    // A browser short of room for Blobs may have let the rows go: the page is whole only if its last byte can be read.
+    // A browser short of room for Blobs may have let some go: the page is whole only if each one's last byte can be read.
     try {
-      await converted.rows.slice(Math.max(0, converted.rows.size - 1)).arrayBuffer();
+      await Promise.all(converted.rows.filter((part) => part instanceof Blob).map((part) => part.slice(part.size - 1).arrayBuffer()));
     } catch {
       return ended(mine, 'unkept');
     }
@@ -300,7 +310,9 @@
     if (failed) return ended(mine, failed);
     for (const url of urls) URL.revokeObjectURL(url);
     urls = [];
-    ready = {page: new Blob([frame.head, mine.converted.rows, frame.foot], {type: PAGE_TYPE}), name: wanted.title};
+    const {rows, rowBytes} = mine.converted;
+    ready = {head: frame.head, rows, foot: frame.foot, name: wanted.title, size: frame.head.length + rowBytes + frame.foot.length};
+    saved = null;
     document.body.dataset.pages = Number(document.body.dataset.pages || 0) + 1;
     render();
   }
@@ -331,10 +343,16 @@
   // The table of the page's first rows, read as a browser reads the saved
   // page (Shift-JIS), parsed where nothing loads or runs, rebuilt of inert markup.
   async function showPreview(mine) {
-    const {rows} = mine.converted;
-    let bytes = new Uint8Array(await rows.slice(0, PREVIEW_BYTES).arrayBuffer());
+    const {rows, rowBytes} = mine.converted;
+    let bytes = new Uint8Array(Math.min(rowBytes, PREVIEW_BYTES));
+    for (let at = 0, i = 0; at < bytes.length; i++) {
+      const part = rows[i] instanceof Blob ? new Uint8Array(await rows[i].slice(0, bytes.length - at).arrayBuffer()) : rows[i];
+      const piece = part.subarray(0, bytes.length - at);
+      bytes.set(piece, at);
+      at += piece.length;
+    }
     // An LF is never part of a Shift-JIS character, so no character is cut.
-    if (rows.size > PREVIEW_BYTES) bytes = bytes.subarray(0, bytes.lastIndexOf(0x0a) + 1);
+    if (rowBytes > PREVIEW_BYTES) bytes = bytes.subarray(0, bytes.lastIndexOf(0x0a) + 1);
     const parsed = new DOMParser().parseFromString(`<table>${new TextDecoder('shift_jis').decode(bytes)}</table>`, 'text/html');
     const table = document.createElement('table');
     const source = parsed.querySelector('table');
@@ -382,16 +400,55 @@
     fileInput.click();
   });
 
+  // Where the browser offers a save-file picker, the page goes to the chosen
+  // file a part at a time, never gathered into one Blob; elsewhere it is downloaded.
   save.addEventListener('click', () => {
     if (!ready || busy()) return;
+    const page = ready;
+    problem = saved = null;
+    render();
+    if (!window.showSaveFilePicker) return download(page);
+    // Asked for at once: the picker needs the click it answers.
+    window.showSaveFilePicker({suggestedName: page.name, types: [{description: 'HTML', accept: {'text/html': ['.htm', '.html']}}]})
+      .then((handle) => write(page, handle), (error) => {
+        // Cancelled: nothing to say. Refused (a page in a frame, say): downloaded instead.
+        if (error.name !== 'AbortError') download(page);
+      });
+  });
+
+  // Writes `page` to the picked file: the file is replaced only once the whole page is written.
+  async function write(page, handle) {
+    let writable = null;
+    try {
+      writable = await handle.createWritable();
+      for (const part of [page.head, ...page.rows, page.foot]) await writable.write(part);
+      await writable.close();
+    } catch {
+      // The disk full, the file or its folder removed meanwhile, permission withdrawn: the old file stays.
+      if (writable) writable.abort().catch(() => {});
+      if (ready === page) problem = 'unsaved';
+      return render();
+    }
+    if (ready === page) saved = handle.name;
+    render();
+  }
+
+  function download(page) {
+    let blob;
+    try {
+      blob = new Blob([page.head, ...page.rows, page.foot], {type: PAGE_TYPE});
+    } catch {
+      // The browser would not make the page's Blob: nothing can be saved.
+      return job && ended(job, 'unkept');
+    }
     // A link made for the moment, never in the page: nothing to open in a tab of its own.
-    const url = URL.createObjectURL(ready.page);
+    const url = URL.createObjectURL(blob);
     urls.push(url);
     const link = document.createElement('a');
     link.href = url;
-    link.download = ready.name;
+    link.download = page.name;
     link.click();
-  });
+  }
   $('cancel').addEventListener('click', () => {
     forget();
     problem = 'cancelled';

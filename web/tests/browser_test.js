@@ -32,8 +32,13 @@ const {put, byProgram} = scratch(work, program);
 
 // A tab with the page opened from its file, in the given language; every
 // request that any of its documents or workers makes is kept in `requests`.
-async function open(locale = 'ja-JP') {
+// `before`: scripts run in the tab before the page's own. The page downloads
+// what it saves, as in Firefox and WebKit, unless one of them puts in a
+// save-file picker (the picker has tests of its own).
+async function open(locale = 'ja-JP', ...before) {
   const context = await browser.newContext({acceptDownloads: true, locale});
+  await context.addInitScript(() => { window.showSaveFilePicker = undefined; });
+  for (const script of before) await context.addInitScript(script);
   const requests = [];
   context.on('request', (request) => requests.push(request));
   const tab = await context.newPage();
@@ -367,5 +372,161 @@ test('old pages are let go: after ten edits, each saved, one page\'s address is 
     assert.ok(sjis.decode((await saved(tab)).bytes).includes(`<strong>author ${i}</strong>`));
   }
   assert.equal(await tab.evaluate(() => window.liveUrls.size), 1);
+  await context.close();
+});
+
+// In the tab, before the page's script: a save-file picker whose file keeps
+// what is written to it (window.picked), and behaves as window.pickerMode
+// says: 'write'; 'cancel' (the person closes the picker); 'refuse' (a
+// browser that will not show one); 'fail' (a write after the first rejects,
+// as on a full disk).
+function fakePicker() {
+  window.picked = {asked: 0, writes: 0, aborted: 0, pages: []};
+  window.pickerMode = 'write';
+  window.showSaveFilePicker = async ({suggestedName}) => {
+    window.picked.asked++;
+    const mode = window.pickerMode;
+    if (mode === 'cancel') throw new DOMException('The user aborted a request.', 'AbortError');
+    if (mode === 'refuse') throw new DOMException('Not allowed here.', 'SecurityError');
+    const parts = [];
+    return {
+      name: suggestedName,
+      async createWritable() {
+        return {
+          async write(part) {
+            if (mode === 'fail' && parts.length > 0) throw new DOMException('The disk is full.', 'QuotaExceededError');
+            window.picked.writes++;
+            parts.push(new Uint8Array(part instanceof Blob ? await part.arrayBuffer() : part));
+          },
+          async close() { window.picked.pages.push({name: suggestedName, file: new Blob(parts)}); },
+          async abort() { window.picked.aborted++; },
+        };
+      },
+    };
+  };
+}
+
+// The bytes of the `i`th file written through the stand-in picker, read out 8 MB at a time.
+async function picked(tab, i) {
+  const parts = [];
+  for (let from = 0; ; from += 8 * 1024 * 1024) {
+    const data = await tab.evaluate(([i, from]) => new Promise((resolve) => {
+      const reader = new FileReader();
+      reader.onload = () => resolve(reader.result.slice(reader.result.indexOf(',') + 1));
+      reader.readAsDataURL(window.picked.pages[i].file.slice(from, from + 8 * 1024 * 1024));
+    }), [i, from]);
+    if (!data) return Buffer.concat(parts);
+    parts.push(Buffer.from(data, 'base64'));
+  }
+}
+
+test('with a save-file picker the page is written to the picked file a part at a time; a cancel says nothing, a failed write says so', async () => {
+  const {tab, context} = await open('ja-JP', fakePicker);
+  const downloads = [];
+  tab.on('download', (download) => downloads.push(download));
+  await choose(tab, scene);
+  const made = await pages(tab);
+  await tab.fill('#author', 'Mori & Co');
+  await remade(tab, made);
+  // The program's page with the author's placeholder (in Shift-JIS) replaced.
+  const placeholder = '\x82\xb1\x82\xb1\x82\xc9\x96\xbc\x91O\x82\xf0\x93\xfc\x82\xea\x82\xc4\x82\xad\x82\xbe\x82\xb3\x82\xa2';
+  assert.equal(sjis.decode(Buffer.from(placeholder, 'latin1')), AUTHOR_PLACEHOLDER);
+  const expected = Buffer.from(byProgram(scene, 'scene.htm').toString('latin1').replaceAll(placeholder, 'Mori &amp; Co'), 'latin1');
+  const state = () => tab.evaluate(() => ({
+    ...window.picked, pages: window.picked.pages.map((page) => page.name), message: document.getElementById('message').textContent, saved: document.getElementById('saved').textContent,
+    saveEnabled: !document.getElementById('save').disabled,
+  }));
+  // Clicks save with the picker in `mode`; the page's state once it has answered.
+  const saveWith = async (mode) => {
+    const asked = (await state()).asked;
+    await tab.evaluate((mode) => { window.pickerMode = mode; }, mode);
+    await tab.click('#save');
+    await tab.waitForFunction((n) => window.picked.asked > n, asked);
+    await tab.waitForTimeout(300);  // time enough for a write, a message or a download
+    return state();
+  };
+
+  let now = await saveWith('write');
+  assert.deepEqual(now.pages, ['scene.htm']);
+  assert.ok((await picked(tab, 0)).equals(expected), 'the written page is the program\'s, with the author');
+  assert.equal(now.writes, 3, 'the head, the rows and the foot, each written as it is');
+  assert.equal(now.saved, '「scene.htm」に保存しました。');
+  assert.equal(now.message, '');
+
+  now = await saveWith('cancel');
+  assert.deepEqual([now.message, now.saved, now.pages.length, downloads.length, now.saveEnabled], ['', '', 1, 0, true], 'cancelled');
+
+  now = await saveWith('fail');
+  assert.match(now.message, /ページを保存できませんでした/, 'a failed write');
+  assert.equal(now.saved, '', 'a failed write is not called saved');
+  assert.deepEqual([now.pages.length, now.aborted, now.saveEnabled], [1, 1, true], 'the file left as it was, and saving offered again');
+
+  now = await saveWith('refuse');
+  assert.equal(now.message, '');
+  assert.equal(downloads.length, 1, 'a browser that shows no picker downloads the page');
+  assert.ok(fs.readFileSync(await downloads[0].path()).equals(expected));
+
+  // Some 36 MB: a page of several parts, written and previewed from them.
+  const long = put('long-picked.txt', Buffer.concat(Array(100000).fill(fs.readFileSync(scene))));
+  const previews = await tab.evaluate(() => Number(document.body.dataset.previews));
+  await tab.fill('#author', '');
+  assert.equal(await choose(tab, long), 'done');
+  now = await saveWith('write');
+  assert.deepEqual(now.pages, ['scene.htm', 'long-picked.htm']);
+  const page = byProgram(long, 'long-picked.htm');
+  assert.ok((await picked(tab, 1)).equals(page), 'a page of several parts');
+  assert.ok(now.writes > 3 + 3, 'its rows written a part at a time');
+  // The preview: the rows begun within the first megabyte after the head, up to its last line end.
+  const rows = page.subarray(page.indexOf('<table cellpadding="4">\r\n') + 25).subarray(0, 1024 * 1024);
+  await tab.waitForFunction((n) => Number(document.body.dataset.previews) > n, previews);
+  assert.equal(await tab.evaluate(() => document.querySelectorAll('#preview tr').length),
+               rows.subarray(0, rows.lastIndexOf('\n') + 1).toString('latin1').split('\t\t<tr>\r\n').length - 1);
+  await context.close();
+});
+
+// In the tab, before the page's script: each worker the page starts runs `prelude` first.
+const inWorkers = (prelude) => `{
+  const RealWorker = window.Worker;
+  window.Worker = function (url, options) {
+    const script = document.getElementById('worker-script').textContent;
+    return new RealWorker(URL.createObjectURL(new Blob([${JSON.stringify(prelude)}, script], {type: 'text/javascript'})), options);
+  };
+}`;
+
+test('a page the browser cannot keep, or a script its memory cannot hold, is reported and nothing is offered to save', async () => {
+  // One line of 24 MB: the module's memory (16 MB at first) must grow to hold it.
+  const longLine = put('long-line.txt', Buffer.concat([Buffer.from('A\t'), Buffer.alloc(24 * 1024 * 1024, 'x'), Buffer.from('\r\n')]));
+  for (const [label, prelude, script, message, ...before] of [
+    ['the worker makes no Blob', 'self.Blob = class { constructor() { throw new RangeError("Out of memory"); } };', scene,
+     /ページが大きすぎて、このブラウザーには保管できませんでした/],
+    // With a save-file picker the page is kept in buffers of 16 MB: none given, or none after the first.
+    ...[['the worker gets no buffer for the page', 0, scene], ['the worker gets no second buffer', 1, longLine]].map(([label, given, script]) => [
+      label, `{
+        let given = ${given};
+        self.Uint8Array = new Proxy(Uint8Array, {construct(real, args) {
+          if (args[0] >= 16 * 1024 * 1024 && given-- === 0) throw new RangeError("Array buffer allocation failed");
+          return Reflect.construct(real, args);
+        }});
+      }`, script, /ページが大きすぎて、このブラウザーには保管できませんでした/, fakePicker]),
+    ['the module\'s memory cannot grow',
+     'WebAssembly.Memory.prototype.grow = function () { throw new RangeError("WebAssembly.Memory.grow(): Maximum memory size exceeded"); };',
+     longLine, /メモリーが足りず、変換できませんでした/],
+  ]) {
+    const {tab, context} = await open('ja-JP', ...before, {content: inWorkers(prelude)});
+    assert.equal(await choose(tab, script), 'refused', label);
+    assert.match(await tab.textContent('#message'), message, label);
+    assert.equal(await tab.isVisible('#result'), false, label);
+    assert.equal(await tab.isDisabled('#save'), true, label);
+    await context.close();
+  }
+
+  // The page's own Blob, made as the download starts.
+  const {tab, context} = await open();
+  await choose(tab, scene);
+  await tab.evaluate(() => { window.Blob = class { constructor() { throw new RangeError('Out of memory'); } }; });
+  await tab.click('#save');
+  await tab.waitForFunction(() => document.body.dataset.state === 'refused');
+  assert.match(await tab.textContent('#message'), /ページが大きすぎて、このブラウザーには保管できませんでした/);
+  assert.equal(await tab.isDisabled('#save'), true);
   await context.close();
 });

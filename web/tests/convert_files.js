@@ -5,9 +5,11 @@
 //
 // JOBS is a JSON file of a list of jobs, each one of
 //   {"generate": {"seed": N, "size": BYTES}, "out": PATH}   a generated script
-//   {"convert": {"script": PATH, "title": T, "author": A, "address": E, "chunk": BYTES}, "out": PATH}
-// (author, address and chunk may be left out; chunk cuts the script into
-// blocks of that size instead of those the file's stream gives). Prints a
+//   {"convert": {"script": PATH, "title": T, "author": A, "address": E, "chunk": BYTES,
+//                "keeping": {"buffers": B, "partBytes": BYTES}}, "out": PATH}
+// (author, address, chunk and keeping may be left out; chunk cuts the script
+// into blocks of that size instead of those the file's stream gives; keeping
+// is how the page's parts are kept, as convert.js's Conversion takes it). Prints a
 // JSON list of what each conversion said: {encoding, rows, unreadable,
 // seconds, type} or {error}.
 const fs = require('fs');
@@ -46,9 +48,9 @@ async function main() {
       fs.writeFileSync(job.out, generator.HEAPU8.subarray(at, at + generator._taletab_generated_size()));
       continue;
     }
-    const {script, chunk, ...details} = job.convert;
+    const {script, chunk, keeping, ...details} = job.convert;
     const started = process.hrtime.bigint();
-    const result = await convertScript(taletab, fileOf(fs.readFileSync(script), chunk), details);
+    const result = await convertScript(taletab, fileOf(fs.readFileSync(script), chunk), details, keeping);
     if (result.error) {
       said.push({error: result.error});
       continue;

@@ -25,9 +25,24 @@ after(() => fs.rmSync(work, {recursive: true, force: true}));
 
 const {put, byProgram} = scratch(work, program);
 
-// In the page: keeps each page the save control hands to the browser, with its name.
+// In the page: keeps each page the save control hands to the browser, with
+// its name: downloaded, or written to a file picked where the browser has a
+// save-file picker (which stands in for the picker here).
 function keepSaved() {
   window.savedPages = [];
+  if (window.showSaveFilePicker) {
+    window.showSaveFilePicker = async ({suggestedName}) => ({
+      name: suggestedName,
+      async createWritable() {
+        const parts = [];
+        return {
+          write: async (part) => { parts.push(part); },
+          close: async () => { window.savedPages.push({name: suggestedName, blob: new Blob(parts)}); },
+          abort: async () => {},
+        };
+      },
+    });
+  }
   const blobs = new Map();
   const create = URL.createObjectURL;
   URL.createObjectURL = (object) => {

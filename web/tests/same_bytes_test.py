@@ -138,6 +138,12 @@ class SameBytes(unittest.TestCase):
         for chunk in [1, 7, 4093]:
             runs += [(f"{label}, blocks of {chunk}", script, {"title": "scene.htm", "chunk": chunk})
                      for label, script in cases if len(script) < 300_000 or chunk > 1]
+        # The page kept in Blobs or in buffers (as where it is written to a file part by part), in parts
+        # small enough that the head and the foot, cut off the rows, span several.
+        for buffers, part in [(True, 7), (False, 7), (True, 65536), (False, 65536)]:
+            runs += [(f"{label}, in {'buffers' if buffers else 'Blobs'} of {part}", script,
+                      {"title": "scene.htm", "keeping": {"buffers": buffers, "partBytes": part}})
+                     for label, script in cases if len(script) < 300_000 or part > 7]
         pages = self.converted([(script, details) for _, script, details in runs])
         expected = {}
         for (label, script, details), (page, said) in zip(runs, pages):
