@@ -22,7 +22,8 @@ script against cat copying it to a file, since start-up is the whole cost
 for small scripts; with --scanner, the SSE2 scanner against the portable
 one (a second build), idle and busy; and with --against, this build
 against another taletab program (say, a build of an earlier commit) in the
-same paired rounds, idle and busy.
+same paired rounds, idle and busy, on the generated scripts and the 16 MiB
+one as it is and saved as UTF-8.
 
     bench/run.py [--rounds N] [--sizes 64m,256m,1g] [--scanner] [--against PROGRAM]
 
@@ -343,14 +344,16 @@ def main():
     if args.against:
         other = Path(args.against).resolve()
         print(f"\nThis build against {other}:\n")
-        print("| input | × floor | other's × floor | time ratio | busy: × floor | other's × floor | time ratio |")
-        print("|---|---:|---:|---:|---:|---:|---:|")
-        for label, script in scripts:
+        print("| input | median s | other's median s | × floor | other's × floor | time ratio"
+              " | busy: median s | other's median s | × floor | other's × floor | time ratio |")
+        print("|---|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|")
+        for label, script in scripts + sixteen[:2]:
             extra = {"other": f"{other} {script} {PAGE}"}
             idle = conversions(script, rounds, extra)
             with other_core_busy():
                 busy = conversions(script, rounds, extra)
-            print(f"| {label}" + "".join(f" | {ratio(r, 'taletab', 'floor'):.2f} | {ratio(r, 'other', 'floor'):.2f}"
+            print(f"| {label}" + "".join(f" | {median(r, 'taletab'):.4f} | {median(r, 'other'):.4f}"
+                                         f" | {ratio(r, 'taletab', 'floor'):.2f} | {ratio(r, 'other', 'floor'):.2f}"
                                          f" | {ratio(r, 'taletab', 'other'):.2f}" for r in (idle, busy)) + " |",
                   flush=True)
 

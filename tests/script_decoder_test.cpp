@@ -346,6 +346,17 @@ const DetectionCase kDetectionCases[] = {
     utf8("one arrow", "\xe2\x86\x92", "\x81\xa8"),                             // →
     // 丂, which Shift-JIS lacks: read as Shift-JIS, an unlikely kanji and a lead byte cut off
     utf8("a kanji Shift-JIS lacks at the very end", "\xe4\xb8\x82", "&#x4E02;"),
+
+    // Words alone, valid in both: read as Shift-JIS, UTF-8's kanji give a kanji of a UTF-8 lead and continuation
+    // byte, then a character of a continuation byte and the next lead, then two continuation bytes
+    utf8("two common kanji in UTF-8", "\xe5\xb8\x82\xe9\x83\xa8", "\x8e\x73\x95\x94"),  // 市部, not 蟶るΚ
+    utf8("two rare kanji in UTF-8", "\xe8\x96\x94\xe8\x96\x87", "\xe5\x4b\xe5\x4e"),  // 薔薇, not 阮碑枚
+    utf8("a sign and a kanji in UTF-8", "\xe2\x89\x92\xe8\x83\x8c", "\x81\xe0\x94\x77"),  // ≒背, not 竕定レ
+    utf8("two kanji and ASCII letters in UTF-8", "\xe6\x9c\x89\xe5\x8a\xb9ID", "\x97\x4c\x8c\xf8ID"),  // 有効ID
+    // 譏る: its る ends in a UTF-8 lead, but no character of UTF-8 follows it
+    shiftJis("a kana after a kanji of UTF-8's bytes, at the very end", "\xe6\x98\x82\xe9"),
+    // 驕り高, or in UTF-8 遂 and 荂, a kanji Shift-JIS lacks
+    shiftJis("a word that reads as UTF-8 with a kanji Shift-JIS lacks", "\xe9\x81\x82\xe8\x8d\x82"),
 };
 
 class DetectionTest : public testing::TestWithParam<DetectionCase> {};

@@ -104,7 +104,8 @@ unsigned likeliness(char32_t c) {
 
 // An ASCII letter right after a character beyond ASCII counts as an
 // unlikely character: in Shift-JIS read as UTF-8 it is most often the second
-// byte of a kanji.
+// byte of a kanji. A kanji that Shift-JIS lacks counts as two: Shift-JIS
+// read as UTF-8 is full of them, Japanese text has few.
 Reading readAsUtf8(std::string_view judged, bool toTheEnd) {
     Reading reading;
     bool afterWide = false;
@@ -128,7 +129,9 @@ Reading readAsUtf8(std::string_view judged, bool toTheEnd) {
             judged.remove_prefix(at);
             continue;
         }
-        ++reading.characters;
+        char bytes[2];
+        const bool lacked = c.codePoint >= 0x4E00 && c.codePoint <= 0x9FFF && cp932::encode(c.codePoint, bytes) != 2;
+        reading.characters += 1 + lacked;
         reading.likeliness += likeliness(c.codePoint);
         judged.remove_prefix(c.length);
     }
@@ -141,6 +144,7 @@ Reading readAsUtf8(std::string_view judged, bool toTheEnd) {
 Reading readAsShiftJis(std::string_view judged, bool toTheEnd) {
     Reading reading;
     std::size_t halfWidthRun = 0;
+    bool afterUtf8Like = false;  // the last character was a kanji made of UTF-8's bytes (see below)
     while (!judged.empty()) {
         const auto first = static_cast<Byte>(judged[0]);
         const bool halfWidth = first >= 0xA1 && first <= 0xDF;
@@ -150,6 +154,7 @@ Reading readAsShiftJis(std::string_view judged, bool toTheEnd) {
         reading.halfWidthMarks += halfWidthRun >= 3 && first <= 0xA5;
         if (first < 0x80 || halfWidth) {
             reading.characters += halfWidth;
+            afterUtf8Like = false;
             judged.remove_prefix(1);
             continue;
         }
@@ -157,15 +162,24 @@ Reading readAsShiftJis(std::string_view judged, bool toTheEnd) {
         if (c.length == 0) {
             // A lead byte the judged bytes cut off is no evidence; one the script's end cuts off is.
             if (judged.size() > 1 || toTheEnd) ++reading.bad;
+            afterUtf8Like = false;
             judged.remove_prefix(1);
             continue;
         }
         ++reading.characters;
         // A kanji whose bytes are the lead of a UTF-8 symbol, kana or kanji and a continuation byte is what UTF-8
-        // text read as Shift-JIS is half made of; in Shift-JIS text it is a rare one.
+        // text read as Shift-JIS is half made of; in Shift-JIS text it is a rare one. The character after it, when
+        // made of a continuation byte and the lead of the next such UTF-8 character, which the two bytes after it
+        // complete, is most of the other half.
         const auto trail = c.length == 2 ? static_cast<Byte>(judged[1]) : Byte{0};
+        const auto continues = [&](std::size_t at) {
+            return at < judged.size() && (static_cast<Byte>(judged[at]) & 0xC0) == 0x80;
+        };
         const bool utf8Like = first >= 0xE2 && first <= 0xE9 && trail >= 0x80 && trail <= 0xBF;
-        reading.likeliness += utf8Like ? 0 : likeliness(c.codePoint);
+        const bool acrossUtf8 =
+            afterUtf8Like && first <= 0xBF && trail >= 0xE2 && trail <= 0xE9 && continues(2) && continues(3);
+        reading.likeliness += utf8Like || acrossUtf8 ? 0 : likeliness(c.codePoint);
+        afterUtf8Like = utf8Like;
         judged.remove_prefix(c.length);
     }
     return reading;

@@ -42,9 +42,13 @@ inline constexpr std::size_t kStartBytes = 1024;
 // - or are valid in both, and their characters read as UTF-8 are likelier,
 //   on the whole, in a script than read as Shift-JIS: kana, common kanji
 //   and the letters of other languages over rare kanji, kanji Shift-JIS
-//   lacks, a half-width katakana or two alone, and kanji whose two bytes are
-//   the lead and a continuation byte of a UTF-8 character (what UTF-8 read
-//   as Shift-JIS is half made of). A tie is Shift-JIS.
+//   lacks (each weighs in UTF-8 as two unlikely characters), a half-width
+//   katakana or two alone, kanji whose two bytes are the lead and a
+//   continuation byte of a UTF-8 character (what UTF-8 read as Shift-JIS is
+//   half made of) and the character after such a kanji when its two bytes
+//   are a continuation byte and the lead of a UTF-8 symbol, kana or kanji
+//   that the next two bytes complete (most of the other half: 市部 in UTF-8
+//   reads as Shift-JIS 蟶るΚ, of which only Κ counts). A tie is Shift-JIS.
 // A stray byte or two in UTF-8 weighs as an unlikely character: a short line
 // with a pasted quote is UTF-8 if its characters are likelier that way.
 // A sequence cut by the end of the judged bytes is no evidence either way;
