@@ -336,8 +336,11 @@ const DetectionCase kDetectionCases[] = {
     utf16WithoutMark("the example in big-endian UTF-16 without the mark", kExample, true),
     utf16WithoutMark("generated seed 5, short, in UTF-16 without the mark", generated(5, 200), false),
     utf16WithoutMark("one line of UTF-16 without the mark", "\x83\x6e\x83\x8b\x83\x4a\t\x82\xa0\r\n", false),
-    // √ is 1A 22: the bytes judged end at its 0x1A, wherever the blocks are cut, and what follows does not count
-    utf16WithoutMark("UTF-16 without the mark and a 0x1A byte", "\x82\xa0\t\x81\xe3\x11\r\n", false),
+    // 通 is 1A 90 in UTF-16: its 0x1A byte ends nothing, wherever the blocks are cut, and the bytes after it count
+    utf16WithoutMark("UTF-16 without the mark, 通 first", "\x92\xca\t\x82\xa0\r\n", false),
+    utf16WithoutMark("UTF-16 without the mark, 通 after a TAB", "\x82\xa0\t\x92\xca\x82\xa0\r\n", false),
+    shiftJis("UTF-16 without the mark, 通 and a control character after it",
+             utf16FormWithoutMark(utf8Form("\x82\xa0\t\x92\xca\x11\r\n"), false)),
     shiftJis("NUL bytes in Shift-JIS", "\x82\xa0\0\t\x82\xa2\0\r\n"s),
     shiftJis("UTF-16 without a line end or TAB is not taken for it", "a\0b\0c\0"s),
 
@@ -452,6 +455,7 @@ TEST(DecoderEndTest, EndsWithTheBlockThatHoldsA0x1A) {
         "\x82\xa0\t\x82\xa2\r\n\x1a\x82\xa4",  // あ	い, then う after the end
         "\xE3\x81\x82\t\xE3\x81\x84\r\n\x1a\xE3\x81\x86",
         utf16Bytes(u"\x3042\t\x3044\r\n\x1a\x3046", false),
+        utf16Bytes(u"\x3042\t\x3044\r\n\x1a\x3046", true),
     };
     for (const std::string& script : scripts) {
         Rows rows;

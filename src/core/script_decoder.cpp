@@ -323,34 +323,70 @@ Judgement judge(std::string_view judged, bool toTheEnd) {
 }
 
 // UTF-16 without a mark, when the script's first bytes leave no doubt (see the header).
+// Whether the bytes, read as UTF-16 in one byte order, hold only what a
+// script may (no NUL or other control character but a TAB, a line end or a
+// 0x1A, no surrogate without its other half, at most one character in ten
+// that a script seldom holds), and how many TABs and line ends.
+struct Utf16Reading {
+    bool holds = true;
+    std::uint64_t lineBreaks = 0;
+};
+
+Utf16Reading readAsUtf16(std::string_view start, bool bigEndian) {
+    Utf16Reading reading;
+    std::uint64_t beyondAscii = 0, unlikely = 0;
+    for (std::size_t at = 0; reading.holds && at + 1 < start.size(); at += 2) {
+        const auto low = static_cast<Byte>(start[at + bigEndian]), high = static_cast<Byte>(start[at + !bigEndian]);
+        const char32_t unit = static_cast<char32_t>(high << 8 | low);
+        if (unit < 0x80) {
+            reading.lineBreaks += unit == '\t' || unit == '\n' || unit == '\r';
+            reading.holds = unit >= 0x20 || unit == '\t' || unit == '\n' || unit == '\r' || unit == 0x1A;
+        } else if (unicode::isHighSurrogate(unit)) {
+            const std::size_t next = at + 2;
+            reading.holds = next + 1 >= start.size() ||
+                            unicode::isLowSurrogate(static_cast<Byte>(start[next + !bigEndian]) << 8 |
+                                                    static_cast<Byte>(start[next + bigEndian]));
+            ++beyondAscii;
+            at += 2;
+        } else {
+            reading.holds = !unicode::isLowSurrogate(unit);
+            ++beyondAscii;
+            unlikely += likeliness(unit) == 0;
+        }
+    }
+    reading.holds = reading.holds && unlikely * 10 <= beyondAscii;
+    return reading;
+}
+
 ScriptEncoding utf16WithoutMark(std::string_view start) {
     for (const bool bigEndian : {false, true}) {
-        std::uint64_t lineBreaks = 0, beyondAscii = 0, unlikely = 0;
-        bool holds = start.size() >= 4;
-        for (std::size_t at = 0; holds && at + 1 < start.size(); at += 2) {
-            const auto low = static_cast<Byte>(start[at + bigEndian]), high = static_cast<Byte>(start[at + !bigEndian]);
-            const char32_t unit = static_cast<char32_t>(high << 8 | low);
-            if (unit < 0x80) {
-                lineBreaks += unit == '\t' || unit == '\n' || unit == '\r';
-                holds = unit >= 0x20 || unit == '\t' || unit == '\n' || unit == '\r' || unit == 0x1A;
-            } else if (unicode::isHighSurrogate(unit)) {
-                const std::size_t next = at + 2;
-                holds = next + 1 >= start.size() ||
-                        unicode::isLowSurrogate(static_cast<Byte>(start[next + !bigEndian]) << 8 |
-                                                static_cast<Byte>(start[next + bigEndian]));
-                ++beyondAscii;
-                at += 2;
-            } else {
-                holds = !unicode::isLowSurrogate(unit);
-                ++beyondAscii;
-                unlikely += likeliness(unit) == 0;
-            }
-        }
-        if (holds && lineBreaks > 0 && unlikely * 10 <= beyondAscii) {
+        const Utf16Reading reading = readAsUtf16(start, bigEndian);
+        if (start.size() >= 4 && reading.holds && reading.lineBreaks > 0) {
             return bigEndian ? ScriptEncoding::kUtf16BigEndian : ScriptEncoding::kUtf16LittleEndian;
         }
     }
     return ScriptEncoding::kShiftJis;
+}
+
+// How many of a script's first bytes are judged for UTF-16 without a mark:
+// kStartBytes, or all of a shorter script (`whole`: there is no more), or
+// fewer where a 0x1A byte ends the script first: one after bytes that cannot
+// begin UTF-16, or the U+001A of UTF-16. A 0x1A inside a UTF-16 character
+// (通 is 1A 90) ends nothing. Depends on the bytes alone, never on how they
+// came; kUndecided until the bytes so far (`start`) can tell.
+constexpr std::size_t kUndecided = std::string_view::npos;
+
+std::size_t judgedStartSize(std::string_view start, bool whole) {
+    start = start.substr(0, kStartBytes);
+    for (std::size_t at = start.find(kEndOfScript); at != std::string_view::npos;
+         at = start.find(kEndOfScript, at + 1)) {
+        const std::string_view before = start.substr(0, at - at % 2);
+        if (!readAsUtf16(before, false).holds && !readAsUtf16(before, true).holds) return at + 1;
+        if (at % 2 == 1 && start[at - 1] == '\0') return at + 1;  // big-endian U+001A
+        if (at + 1 == start.size()) return whole ? start.size() : kUndecided;
+        if (at % 2 == 0 && start[at + 1] == '\0') return at + 1;  // little-endian U+001A
+    }
+    return whole || start.size() == kStartBytes ? start.size() : kUndecided;
 }
 
 // In the converted bytes a character that cannot be read stands as two
@@ -385,10 +421,8 @@ constexpr std::size_t kUtf16PairsSize = std::size_t{1} << 16;
 }  // namespace
 
 bool isUtf16WithoutMark(std::string_view start) {
-    start = start.substr(0, kStartBytes);
-    // The same bytes the decoder judges: up to a 0x1A.
-    if (const std::size_t end = start.find(kEndOfScript); end != std::string_view::npos) start = start.substr(0, end + 1);
-    return markAtStart(start).length == 0 && utf16WithoutMark(start) != ScriptEncoding::kShiftJis;
+    return markAtStart(start).length == 0 &&
+           utf16WithoutMark(start.substr(0, judgedStartSize(start, true))) != ScriptEncoding::kShiftJis;
 }
 
 std::string_view encodingName(ScriptEncoding encoding) {
@@ -417,14 +451,12 @@ void ScriptDecoder::feed(std::string_view block) {
         return;
     }
     if (!started_) {
-        std::size_t taken = std::min(block.size(), kStartBytes - start_.size());
-        // A byte order mark, or a 0x1A, ends the wait at once; the bytes judged end at the 0x1A,
-        // so that they are the same however the script was cut.
-        const std::size_t end = block.substr(0, taken).find(kEndOfScript);
-        if (end != std::string_view::npos) taken = end + 1;
+        const std::size_t taken = std::min(block.size(), kStartBytes - start_.size());
         start_.append(block.data(), taken);
-        if (start_.size() < kStartBytes && markAtStart(start_).length == 0 && end == std::string_view::npos) return;
-        endStart();
+        // A byte order mark, or a 0x1A that ends the script, ends the wait at once.
+        const std::size_t judged = judgedStartSize(start_, false);
+        if (judged == kUndecided && markAtStart(start_).length == 0) return;
+        endStart(judged);
         block.remove_prefix(taken);
         if (block.empty()) return;
         feed(block);
@@ -433,20 +465,24 @@ void ScriptDecoder::feed(std::string_view block) {
     feedUndecided(block);
 }
 
-// The script's first bytes are UTF-16 without a mark, or go on to be judged as any other bytes.
-void ScriptDecoder::endStart() {
+// The script's first bytes are UTF-16 without a mark, as the first `judged` of them tell,
+// or go on to be judged as any other bytes.
+void ScriptDecoder::endStart(std::size_t judged) {
     started_ = true;
     const std::string start = std::move(start_);
     start_ = std::string();
     if (markAtStart(start).length == 0) {
-        const ScriptEncoding utf16 = utf16WithoutMark(start);
+        const std::string_view judgedBytes = std::string_view(start).substr(0, judged);
+        const ScriptEncoding utf16 = utf16WithoutMark(judgedBytes);
         if (utf16 != ScriptEncoding::kShiftJis) {
             decideAs(utf16);
             feedDecided(start);
             return;
         }
         // Many NUL bytes that are not UTF-16: an encoding this program does not read (UTF-32, say), or no text.
-        doubtful_ = !start.empty() && 4 * static_cast<std::size_t>(std::count(start.begin(), start.end(), '\0')) >= start.size();
+        doubtful_ = !judgedBytes.empty() &&
+                    4 * static_cast<std::size_t>(std::count(judgedBytes.begin(), judgedBytes.end(), '\0')) >=
+                        judgedBytes.size();
     }
     feedUndecided(start);
 }
@@ -488,7 +524,7 @@ void ScriptDecoder::feedUndecided(std::string_view block) {
 }
 
 void ScriptDecoder::finish() {
-    if (!started_) endStart();
+    if (!started_) endStart(judgedStartSize(start_, true));
     if (!decided_ && !held_.empty()) {
         decide(held_, true);
         feedDecided(held_);

@@ -128,7 +128,7 @@ private:
     using Byte = unsigned char;
 
     void feedUndecided(std::string_view block);
-    void endStart();
+    void endStart(std::size_t judged);
     void decide(std::string_view judged, bool toTheEnd);
     void decideAs(ScriptEncoding encoding);
     void feedDecided(std::string_view bytes);
