@@ -71,8 +71,7 @@ inline constexpr std::size_t kStartBytes = 1024;
 // A script that begins with a UTF-16 byte order mark (FF FE, little-endian
 // as Notepad's "Unicode" saves it; FE FF, big-endian) is UTF-16 and is read
 // as the same text in UTF-8 would be. Without the mark, a script is UTF-16
-// only when its first kStartBytes (up to a 0x1A byte, if one comes first,
-// whatever it turns out to be) leave no doubt: read in one byte order
+// only when its first kStartBytes leave no doubt: read in one byte order
 // they hold a TAB or a line end, no NUL and no other control character, no
 // surrogate without its other half, and at most one character in ten that
 // a script seldom holds; every other script has no NUL bytes at all there.
@@ -80,8 +79,11 @@ inline constexpr std::size_t kStartBytes = 1024;
 // character that cannot be read (a first half with the last byte after it,
 // one character).
 //
-// The first kStartBytes are held back (less where a byte order mark or a
-// 0x1A comes first). After them, plain ASCII reads the same in every
+// The first kStartBytes are held back, and judged, whatever blocks they
+// come in (less where a byte order mark comes first, or a 0x1A that ends the
+// script: one after bytes that cannot begin UTF-16, or UTF-16's U+001A; the
+// 0x1A of a UTF-16 character, as 通's 1A 90, ends nothing). After them,
+// plain ASCII reads the same in every
 // encoding but UTF-16, so the rows before the first non-ASCII byte or ESC
 // go on at once; from that byte on, at most kJudgedBytes are held back until
 // the encoding is known (none after a byte order mark). The decision holds
