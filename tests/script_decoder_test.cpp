@@ -487,6 +487,22 @@ TEST(DecoderEndTest, AByteOrderMarkDecidesAtOnce) {
     }
 }
 
+// Without a mark, the first kStartBytes decide between UTF-16 and the rest:
+// once they are in, the rows after them go on, even where the last of them
+// is a 0x1A whose next byte would have told whether it ends the script.
+TEST(DecoderEndTest, TheFirstBytesDecideOnceTheyAreIn) {
+    std::u16string units = u"\x3042\t\x3044\r\n";
+    units.resize(kStartBytes / 2 - 1, u'\x3046');
+    units += u"\x1A42\r\n\x3048\t\x304A\r\nx";  // 42 1A: the last byte held is 0x1A
+    const std::string script = utf16Bytes(units, false).substr(2);
+    Rows rows;
+    ScriptDecoder decoder([&rows](const ScriptRow& row) { rows.emplace_back(std::string(row.name), std::string(row.text)); });
+    for (std::size_t at = 0; at < script.size(); at += 512) decoder.feed(std::string_view(script).substr(at, 512));
+    EXPECT_EQ(decoder.encoding(), ScriptEncoding::kUtf16LittleEndian);
+    ASSERT_EQ(rows.size(), 3u);
+    EXPECT_EQ(rows.back(), (Rows::value_type{"\x82\xa6", "\x82\xa8"}));
+}
+
 // What cannot be read becomes U+FFFD, and is counted: every "&#xFFFD;" in
 // the rows, never a byte of a Shift-JIS script, which passes as it is.
 TEST(UnreadableTest, CharactersThatCannotBeReadAreCounted) {

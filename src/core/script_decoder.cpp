@@ -383,7 +383,7 @@ std::size_t judgedStartSize(std::string_view start, bool whole) {
         const std::string_view before = start.substr(0, at - at % 2);
         if (!readAsUtf16(before, false).holds && !readAsUtf16(before, true).holds) return at + 1;
         if (at % 2 == 1 && start[at - 1] == '\0') return at + 1;  // big-endian U+001A
-        if (at + 1 == start.size()) return whole ? start.size() : kUndecided;
+        if (at + 1 == start.size()) break;
         if (at % 2 == 0 && start[at + 1] == '\0') return at + 1;  // little-endian U+001A
     }
     return whole || start.size() == kStartBytes ? start.size() : kUndecided;
