@@ -322,7 +322,6 @@ Judgement judge(std::string_view judged, bool toTheEnd) {
     return {ScriptEncoding::kShiftJis, utf8.characters + shiftJis.characters > 0 && doubtful(shiftJis, utf8)};
 }
 
-// UTF-16 without a mark, when the script's first bytes leave no doubt (see the header).
 // Whether the bytes, read as UTF-16 in one byte order, hold only what a
 // script may (no NUL or other control character but a TAB, a line end or a
 // 0x1A, no surrogate without its other half, at most one character in ten
@@ -358,6 +357,7 @@ Utf16Reading readAsUtf16(std::string_view start, bool bigEndian) {
     return reading;
 }
 
+// UTF-16 without a mark, when the script's first bytes leave no doubt (see the header).
 ScriptEncoding utf16WithoutMark(std::string_view start) {
     for (const bool bigEndian : {false, true}) {
         const Utf16Reading reading = readAsUtf16(start, bigEndian);
